@@ -1,0 +1,35 @@
+# Installation and the CMake package: find_package(Kestrel CONFIG REQUIRED) gives
+# Kestrel::KestrelStandard and Kestrel::KestrelScene.
+include(CMakePackageConfigHelpers)
+
+set(KESTREL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kestrel)
+
+install(TARGETS KestrelStandard KestrelScene
+  EXPORT KestrelTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Kestrel)
+
+file(GLOB KESTREL_PUBLIC_HEADERS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/include/*.h)
+install(FILES ${KESTREL_PUBLIC_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Kestrel)
+
+install(EXPORT KestrelTargets
+  NAMESPACE Kestrel::
+  DESTINATION ${KESTREL_CMAKE_DIR})
+
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/KestrelConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/KestrelConfig.cmake
+  INSTALL_DESTINATION ${KESTREL_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/KestrelConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES
+  ${PROJECT_BINARY_DIR}/KestrelConfig.cmake
+  ${PROJECT_BINARY_DIR}/KestrelConfigVersion.cmake
+  DESTINATION ${KESTREL_CMAKE_DIR})
+
+foreach(app kestrel-viewer kestrel-render)
+  if(TARGET ${app})
+    install(TARGETS ${app} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
