@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Kestrel and runs every test:
+#   1. release build with strict warnings, all unit/GL/app tests under Xvfb;
+#   2. the example host built against the installed package;
+#   3. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
+#   4. the structured-file reader fuzzed for a bounded time (libFuzzer).
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+cd "$KESTREL_ROOT"
+
+"$KESTREL_ROOT/scripts/install-deps.sh"
+kestrel_start_xvfb
+
+echo "== format check"
+git ls-files '*.h' '*.cpp' | xargs clang-format --dry-run --Werror
+
+echo "== release build"
+kestrel_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_STRICT_WARNINGS=ON
+ctest --test-dir build/release --output-on-failure -j "$KESTREL_JOBS" --timeout 600 |
+  tee build/release.ctest.log
+release_summary=$(grep -E 'tests passed|tests failed' build/release.ctest.log | tail -1)
+
+echo "== installed package and example host"
+rm -rf build/stage build/example
+cmake --install build/release --prefix build/stage >/dev/null
+cmake -S examples/host -B build/example -G Ninja -DCMAKE_PREFIX_PATH="$KESTREL_ROOT/build/stage" \
+  >build/example.configure.log 2>&1 || { cat build/example.configure.log; exit 1; }
+cmake --build build/example
+LD_LIBRARY_PATH="$KESTREL_ROOT/build/stage/lib" build/example/kestrel-example-host
+
+echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
+kestrel_build build/asan -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON -DKESTREL_BUILD_BENCH=OFF
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export LSAN_OPTIONS=suppressions=$KESTREL_ROOT/tests/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export KESTREL_SANITIZED=1
+ctest --test-dir build/asan --output-on-failure -j "$KESTREL_JOBS" --timeout 900 |
+  tee build/asan.ctest.log
+asan_summary=$(grep -E 'tests passed|tests failed' build/asan.ctest.log | tail -1)
+
+echo "== fuzzing the structured volume file reader (30 s)"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DKESTREL_BUILD_FUZZ=ON -DKESTREL_BUILD_APPS=OFF -DKESTREL_BUILD_BENCH=OFF \
+  >build/fuzz.configure.log 2>&1 || { cat build/fuzz.configure.log; exit 1; }
+cmake --build build/fuzz --target kestrel_fuzz_volumefile
+mkdir -p build/fuzz/corpus
+build/fuzz/bin/kestrel_fuzz_volumefile -max_total_time=30 -print_final_stats=1 \
+  build/fuzz/corpus tests/fuzz/seeds 2>&1 | tail -5
+
+echo "== summary"
+echo "release:   $release_summary"
+echo "sanitized: $asan_summary"
+# One closing line over both runs: "N passed, N failed".
+total_passed=0
+total_failed=0
+for summary in "$release_summary" "$asan_summary"; do
+  failed=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$summary")
+  total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$summary")
+  total_passed=$((total_passed + total - failed))
+  total_failed=$((total_failed + failed))
+done
+echo "tests: ${total_passed} passed, ${total_failed} failed"
