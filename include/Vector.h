@@ -9,79 +9,79 @@
 // float* hands out an array of two floats.
 class KESTREL_STANDARD_API Vector2 {
 public:
-  float x; ///< first component, default 0
-  float y; ///< second component, default 0
+    float x;  ///< first component, default 0
+    float y;  ///< second component, default 0
 
-  Vector2() : x(0.0f), y(0.0f) {}
-  Vector2(float x_, float y_) : x(x_), y(y_) {}
-  /// Copies two floats from `v`.
-  explicit Vector2(float* const v) : x(v[0]), y(v[1]) {}
-  explicit Vector2(float const* const v) : x(v[0]), y(v[1]) {}
+    Vector2() : x(0.0f), y(0.0f) {}
+    Vector2(float x_, float y_) : x(x_), y(y_) {}
+    /// Copies two floats from `v`.
+    explicit Vector2(float* const v) : x(v[0]), y(v[1]) {}
+    explicit Vector2(float const* const v) : x(v[0]), y(v[1]) {}
 
-  Vector2& operator*=(float s) {
-    x *= s;
-    y *= s;
-    return *this;
-  }
-  Vector2& operator+=(Vector2 const& o) {
-    x += o.x;
-    y += o.y;
-    return *this;
-  }
-  Vector2& operator-=(Vector2 const& o) {
-    x -= o.x;
-    y -= o.y;
-    return *this;
-  }
+    Vector2& operator*=(float s) {
+        x *= s;
+        y *= s;
+        return *this;
+    }
+    Vector2& operator+=(Vector2 const& o) {
+        x += o.x;
+        y += o.y;
+        return *this;
+    }
+    Vector2& operator-=(Vector2 const& o) {
+        x -= o.x;
+        y -= o.y;
+        return *this;
+    }
 
-  /// sqrt(x^2 + y^2).
-  float Length() const;
-  /// Scales x and y by 1 / Length(). A zero vector is not guarded.
-  void Normalize();
+    /// sqrt(x^2 + y^2).
+    float Length() const;
+    /// Scales x and y by 1 / Length(). A zero vector is not guarded.
+    void Normalize();
 
-  operator float*() { return &x; }
-  operator float const*() const { return &x; }
+    operator float*() { return &x; }
+    operator float const*() const { return &x; }
 };
 
 // Three-component float vector (points, directions, extents).
 class KESTREL_STANDARD_API Vector3 {
 public:
-  float x; ///< default 0
-  float y; ///< default 0
-  float z; ///< default 0
+    float x;  ///< default 0
+    float y;  ///< default 0
+    float z;  ///< default 0
 
-  Vector3() : x(0.0f), y(0.0f), z(0.0f) {}
-  Vector3(float x_, float y_, float z_) : x(x_), y(y_), z(z_) {}
-  /// Copies three floats from `v`.
-  explicit Vector3(float* const v) : x(v[0]), y(v[1]), z(v[2]) {}
-  explicit Vector3(float const* const v) : x(v[0]), y(v[1]), z(v[2]) {}
+    Vector3() : x(0.0f), y(0.0f), z(0.0f) {}
+    Vector3(float x_, float y_, float z_) : x(x_), y(y_), z(z_) {}
+    /// Copies three floats from `v`.
+    explicit Vector3(float* const v) : x(v[0]), y(v[1]), z(v[2]) {}
+    explicit Vector3(float const* const v) : x(v[0]), y(v[1]), z(v[2]) {}
 
-  Vector3& operator*=(float s) {
-    x *= s;
-    y *= s;
-    z *= s;
-    return *this;
-  }
-  Vector3& operator+=(Vector3 const& o) {
-    x += o.x;
-    y += o.y;
-    z += o.z;
-    return *this;
-  }
-  Vector3& operator-=(Vector3 const& o) {
-    x -= o.x;
-    y -= o.y;
-    z -= o.z;
-    return *this;
-  }
+    Vector3& operator*=(float s) {
+        x *= s;
+        y *= s;
+        z *= s;
+        return *this;
+    }
+    Vector3& operator+=(Vector3 const& o) {
+        x += o.x;
+        y += o.y;
+        z += o.z;
+        return *this;
+    }
+    Vector3& operator-=(Vector3 const& o) {
+        x -= o.x;
+        y -= o.y;
+        z -= o.z;
+        return *this;
+    }
 
-  /// sqrt(x^2 + y^2 + z^2).
-  float Length() const;
-  /// Scales all components by 1 / Length(). A zero vector is not guarded.
-  void Normalize();
+    /// sqrt(x^2 + y^2 + z^2).
+    float Length() const;
+    /// Scales all components by 1 / Length(). A zero vector is not guarded.
+    void Normalize();
 
-  operator float*() { return &x; }
-  operator float const*() const { return &x; }
+    operator float*() { return &x; }
+    operator float const*() const { return &x; }
 };
 
 // Four-component float vector, usually a homogeneous point. The default is
@@ -89,46 +89,46 @@ public:
 // compound operators act on all four components.
 class KESTREL_STANDARD_API Vector4 {
 public:
-  float x; ///< default 0
-  float y; ///< default 0
-  float z; ///< default 0
-  float w; ///< default 1 (homogeneous point)
+    float x;  ///< default 0
+    float y;  ///< default 0
+    float z;  ///< default 0
+    float w;  ///< default 1 (homogeneous point)
 
-  Vector4() : x(0.0f), y(0.0f), z(0.0f), w(1.0f) {}
-  Vector4(float x_, float y_, float z_, float w_) : x(x_), y(y_), z(z_), w(w_) {}
-  /// Copies four floats from `v`.
-  explicit Vector4(float* const v) : x(v[0]), y(v[1]), z(v[2]), w(v[3]) {}
-  explicit Vector4(float const* const v) : x(v[0]), y(v[1]), z(v[2]), w(v[3]) {}
+    Vector4() : x(0.0f), y(0.0f), z(0.0f), w(1.0f) {}
+    Vector4(float x_, float y_, float z_, float w_) : x(x_), y(y_), z(z_), w(w_) {}
+    /// Copies four floats from `v`.
+    explicit Vector4(float* const v) : x(v[0]), y(v[1]), z(v[2]), w(v[3]) {}
+    explicit Vector4(float const* const v) : x(v[0]), y(v[1]), z(v[2]), w(v[3]) {}
 
-  Vector4& operator*=(float s) {
-    x *= s;
-    y *= s;
-    z *= s;
-    w *= s;
-    return *this;
-  }
-  Vector4& operator+=(Vector4 const& o) {
-    x += o.x;
-    y += o.y;
-    z += o.z;
-    w += o.w;
-    return *this;
-  }
-  Vector4& operator-=(Vector4 const& o) {
-    x -= o.x;
-    y -= o.y;
-    z -= o.z;
-    w -= o.w;
-    return *this;
-  }
+    Vector4& operator*=(float s) {
+        x *= s;
+        y *= s;
+        z *= s;
+        w *= s;
+        return *this;
+    }
+    Vector4& operator+=(Vector4 const& o) {
+        x += o.x;
+        y += o.y;
+        z += o.z;
+        w += o.w;
+        return *this;
+    }
+    Vector4& operator-=(Vector4 const& o) {
+        x -= o.x;
+        y -= o.y;
+        z -= o.z;
+        w -= o.w;
+        return *this;
+    }
 
-  /// sqrt(x^2 + y^2 + z^2): w is not counted.
-  float Length() const;
-  /// Scales x, y, z by 1 / sqrt(x^2 + y^2 + z^2); w is unchanged.
-  void Normalize();
+    /// sqrt(x^2 + y^2 + z^2): w is not counted.
+    float Length() const;
+    /// Scales x, y, z by 1 / sqrt(x^2 + y^2 + z^2); w is unchanged.
+    void Normalize();
 
-  operator float*() { return &x; }
-  operator float const*() const { return &x; }
+    operator float*() { return &x; }
+    operator float const*() const { return &x; }
 };
 
 static_assert(sizeof(Vector2) == 2 * sizeof(float), "Vector2 must be two packed floats");
