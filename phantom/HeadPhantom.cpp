@@ -1,0 +1,229 @@
+// Procedural CT-like head phantom: nested ellipsoids and spheres evaluated per voxel centre,
+// plus a hash-based noise that depends only on the voxel index.
+#include "HeadPhantom.h"
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+#include "VolumeData.h"
+
+namespace {
+
+using V = HeadPhantomValues;
+
+// Squared normalised distance of p from an axis-aligned ellipsoid centred at c with radii r:
+// q = sum ((p - c) / r)^2; inside for q < 1.
+inline float Ellipsoid(float u, float v, float w, float cx, float cy, float cz, float rx, float ry,
+                       float rz) {
+    const float a = (u - cx) / rx;
+    const float b = (v - cy) / ry;
+    const float c = (w - cz) / rz;
+    return a * a + b * b + c * c;
+}
+
+inline bool InSphere(float u, float v, float w, float cx, float cy, float cz, float r) {
+    const float a = u - cx;
+    const float b = v - cy;
+    const float c = w - cz;
+    return a * a + b * b + c * c < r * r;
+}
+
+// Outer surface (skin) of the head.
+constexpr float kHeadCz = 0.10f, kHeadRx = 0.68f, kHeadRy = 0.82f, kHeadRz = 0.80f;
+// Shells in units of the head ellipsoid's radial parameter rho = sqrt(q).
+constexpr float kFatOuter = 0.95f;    // scalp: rho in (0.95, 1)
+constexpr float kSkullOuter = 0.93f;  // fat: rho in (0.93, 0.95]
+constexpr float kSkullInner = 0.85f;  // bone: rho in (0.85, 0.93]
+constexpr float kInnerTable = 0.87f;  // cortical below, diploe above
+constexpr float kOuterTable = 0.91f;  // diploe below, cortical above
+// The cranial floor: a bony slab below the brain, pierced by the foramen.
+constexpr float kSkullBaseTop = -0.30f;
+constexpr float kSkullBaseBottom = -0.36f;
+// The neck: an elliptic cylinder below the head down to kNeckBottom, with a vertebral column.
+constexpr float kNeckCy = -0.10f, kNeckRx = 0.40f, kNeckRy = 0.44f, kNeckBottom = -0.92f;
+constexpr float kSpineCy = -0.25f, kSpineR = 0.09f, kCordR = 0.04f, kSpineTop = -0.40f;
+
+uint16_t Brain(float u, float v, float w) {
+    // Small dense structures first: they sit inside the brain and the ventricles.
+    if (InSphere(u, v, w, 0.0f, -0.12f, 0.12f, 0.03f)) return V::kPinealCalcification;
+    if (InSphere(u, v, w, 0.11f, -0.22f, 0.24f, 0.022f) ||
+        InSphere(u, v, w, -0.11f, -0.22f, 0.24f, 0.022f))
+        return V::kCalcification;
+    if (InSphere(u, v, w, 0.32f, 0.28f, 0.48f, 0.018f) ||
+        InSphere(u, v, w, -0.20f, -0.35f, 0.52f, 0.018f))
+        return V::kClip;
+    // Lateral ventricles: banana-shaped, their ends droop by 0.10 * (dy / 0.32)^2.
+    const float dy = v / 0.32f;
+    const float droop = 0.28f - 0.10f * dy * dy;
+    if (Ellipsoid(std::fabs(u), v, w, 0.11f, 0.0f, droop, 0.07f, 0.32f, 0.10f) < 1.0f)
+        return V::kCsf;
+    // Third and fourth ventricles.
+    if (Ellipsoid(u, v, w, 0.0f, 0.02f, 0.10f, 0.025f, 0.14f, 0.10f) < 1.0f) return V::kCsf;
+    if (Ellipsoid(u, v, w, 0.0f, -0.30f, -0.18f, 0.06f, 0.04f, 0.05f) < 1.0f) return V::kCsf;
+    // White matter core, grey matter rim.
+    if (Ellipsoid(u, v, w, 0.0f, 0.0f, 0.15f, 0.45f, 0.58f, 0.45f) < 1.0f) return V::kWhiteMatter;
+    return V::kGreyMatter;
+}
+
+// Eye globe with lens, the orbital fat around it and the bony orbit wall (a shell 0.02 thick
+// around the fat); 0 outside the orbit and its wall.
+uint16_t Orbit(float u, float v, float w, bool* inOrbit) {
+    const float au = std::fabs(u);
+    *inOrbit = false;
+    if (!InSphere(au, v, w, 0.26f, 0.60f, 0.0f, 0.19f)) return 0;
+    *inOrbit = true;
+    if (!InSphere(au, v, w, 0.26f, 0.60f, 0.0f, 0.17f)) return V::kCorticalBone;
+    if (Ellipsoid(au, v, w, 0.26f, 0.72f, 0.0f, 0.045f, 0.02f, 0.045f) < 1.0f) return V::kLens;
+    if (InSphere(au, v, w, 0.26f, 0.63f, 0.0f, 0.11f)) return V::kEye;
+    return V::kFat;
+}
+
+uint16_t Neck(float u, float v, float w) {
+    const float su = u;
+    const float sv = v - kSpineCy;
+    if (w < kSpineTop && su * su + sv * sv < kSpineR * kSpineR) {
+        return su * su + sv * sv < kCordR * kCordR ? V::kWhiteMatter : V::kCorticalBone;
+    }
+    return V::kScalp;
+}
+
+inline bool InNeck(float u, float v, float w) {
+    if (w < kNeckBottom || w > 0.0f) return false;
+    const float a = u / kNeckRx;
+    const float b = (v - kNeckCy) / kNeckRy;
+    return a * a + b * b < 1.0f;
+}
+
+// 32-bit integer hash (good avalanche, cheap).
+inline uint32_t Hash(uint32_t x) {
+    x ^= x >> 16;
+    x *= 0x7feb352dU;
+    x ^= x >> 15;
+    x *= 0x846ca68bU;
+    x ^= x >> 16;
+    return x;
+}
+
+inline float Normalised(int index, int count) {
+    // Voxel centre: u = (2 i + 1) / count - 1, in (-1, 1).
+    return float(2 * index + 1) / float(count) - 1.0f;
+}
+
+void FillSlices(uint16_t* voxels, const int dims[3], int kBegin, int kEnd) {
+    const int nx = dims[0];
+    const int ny = dims[1];
+    for (int k = kBegin; k < kEnd; ++k) {
+        const float w = Normalised(k, dims[2]);
+        for (int j = 0; j < ny; ++j) {
+            const float v = Normalised(j, ny);
+            uint16_t* row = voxels + size_t(nx) * (size_t(j) + size_t(ny) * size_t(k));
+            // The row meets the head ellipsoid where u^2 < rx^2 (1 - b^2 - c^2) and the neck
+            // where u^2 < neck rx^2 (1 - b'^2); outside both it is air.
+            const float b = v / kHeadRy;
+            const float c = (w - kHeadCz) / kHeadRz;
+            float reach = 1.0f - b * b - c * c;
+            float half = reach > 0.0f ? kHeadRx * std::sqrt(reach) : -1.0f;
+            if (w >= kNeckBottom && w <= 0.0f) {
+                const float bn = (v - kNeckCy) / kNeckRy;
+                const float neckReach = 1.0f - bn * bn;
+                if (neckReach > 0.0f) half = std::max(half, kNeckRx * std::sqrt(neckReach));
+            }
+            std::fill(row, row + nx, V::kAir);
+            if (half <= 0.0f) continue;
+            // Voxels with |u| < half, widened by one voxel; the exact test is per voxel.
+            const int iBegin = std::max(0, int(std::floor((1.0f - half) * float(nx) * 0.5f)) - 1);
+            const int iEnd = std::min(nx, int(std::ceil((1.0f + half) * float(nx) * 0.5f)) + 1);
+            for (int i = iBegin; i < iEnd; ++i) {
+                const uint16_t value = HeadPhantomValueAt(Normalised(i, nx), v, w);
+                row[i] = uint16_t(int(value) + HeadPhantomNoise(i, j, k, value));
+            }
+        }
+    }
+}
+
+}  // namespace
+
+uint16_t HeadPhantomValueAt(float u, float v, float w) {
+    const float q = Ellipsoid(u, v, w, 0.0f, 0.0f, kHeadCz, kHeadRx, kHeadRy, kHeadRz);
+    if (q >= 1.0f) return InNeck(u, v, w) ? Neck(u, v, w) : V::kAir;
+
+    const float rho = std::sqrt(q);
+    // The eyes reach forward into the scalp; the rest of the orbit stays inside the skin layers.
+    bool inOrbit = false;
+    const uint16_t orbit = Orbit(u, v, w, &inOrbit);
+    if (orbit == V::kEye || orbit == V::kLens) return orbit;
+    if (rho > kFatOuter) return V::kScalp;
+    if (rho > kSkullOuter) return V::kFat;
+    if (inOrbit) return orbit;
+
+    if (w < kSkullBaseBottom) {
+        // Below the cranial floor: muscle, and the vertebral column inside the neck.
+        return InNeck(u, v, w) ? Neck(u, v, w) : V::kScalp;
+    }
+    if (rho > kSkullInner) {
+        // Frontal sinus: an air cell inside the frontal bone.
+        if (Ellipsoid(u, v, w, 0.0f, 0.70f, 0.32f, 0.14f, 0.035f, 0.06f) < 1.0f) return V::kAir;
+        return (rho < kInnerTable || rho > kOuterTable) ? V::kCorticalBone : V::kDiploe;
+    }
+    if (w < kSkullBaseTop) {
+        // Cranial floor, pierced by the foramen where the brain stem leaves.
+        const float fv = v + 0.20f;
+        if (u * u + fv * fv < 0.12f * 0.12f) return V::kWhiteMatter;
+        return V::kCorticalBone;
+    }
+    return Brain(u, v, w);
+}
+
+int HeadPhantomNoise(int i, int j, int k, uint16_t value) {
+    int amplitude = 0;
+    if (value >= V::kSoftTissueMin && value <= V::kSoftTissueMax) {
+        amplitude = V::kSoftNoise;
+    } else if (value >= V::kBoneMin && value <= V::kBoneMax) {
+        amplitude = V::kBoneNoise;
+    }
+    if (amplitude == 0) return 0;
+    const uint32_t h = Hash(uint32_t(i) ^ Hash(uint32_t(j) ^ Hash(uint32_t(k) + 0x9e3779b9U)));
+    return int(h % uint32_t(2 * amplitude + 1)) - amplitude;
+}
+
+void FillHeadPhantom(uint16_t* voxels, const int dims[3]) {
+    if (voxels == nullptr || dims[0] <= 0 || dims[1] <= 0 || dims[2] <= 0) return;
+    const int nz = dims[2];
+    const int threads = std::max(1, std::min<int>(std::thread::hardware_concurrency(), nz));
+    if (threads == 1) {
+        FillSlices(voxels, dims, 0, nz);
+        return;
+    }
+    // Contiguous slabs of slices; each voxel is written by exactly one thread.
+    std::vector<std::thread> workers;
+    workers.reserve(size_t(threads - 1));
+    for (int t = 1; t < threads; ++t) {
+        const int begin = nz * t / threads;
+        const int end = nz * (t + 1) / threads;
+        workers.emplace_back(FillSlices, voxels, dims, begin, end);
+    }
+    FillSlices(voxels, dims, 0, nz / threads);
+    for (std::thread& worker : workers)
+        worker.join();
+}
+
+VolumeData* CreateHeadPhantom(int dimX, int dimY, int dimZ) {
+    if (dimX <= 0 || dimY <= 0 || dimZ <= 0) return nullptr;
+    const int dims[3] = {dimX, dimY, dimZ};
+    const float spacings[3] = {kHeadPhantomExtentMm / float(dimX),
+                               kHeadPhantomExtentMm / float(dimY),
+                               kHeadPhantomExtentMm / float(dimZ)};
+    VolumeData* volume = new VolumeData();
+    volume->SetDataType(VolumeData::dtUint16);
+    volume->SetDimensions(dims);
+    volume->SetSpacings(spacings);
+    volume->Allocate();
+    FillHeadPhantom(static_cast<uint16_t*>(volume->GetData()), dims);
+    return volume;
+}
+
+VolumeData* CreateHeadPhantom(int size) {
+    return CreateHeadPhantom(size, size, size);
+}

@@ -1,0 +1,79 @@
+// A procedural CT-like head phantom, generated at run time for the applications, tests and
+// benchmarks: no stored data, the same voxels on every run and every machine.
+#ifndef KESTREL_HEAD_PHANTOM_H
+#define KESTREL_HEAD_PHANTOM_H
+
+#include <cstdint>
+
+class VolumeData;
+
+// Sample values of the phantom (unsigned 16 bit, CT numbers shifted by +1024 so that
+// water is 1024 and air is 0). Soft tissue and bone carry a small deterministic noise of at
+// most +-kSoftNoise and +-kBoneNoise; air and the dense structures are noise-free.
+//
+//   air (outside the head, sinus)  : exactly 0
+//   soft tissue                    : 900 .. 1100   (fat 940, CSF 1030, white matter 1052,
+//                                                   grey matter 1064, scalp/muscle 1080,
+//                                                   eye 1034, lens 1090)
+//   bone                           : 1500 .. 2600  (diploe 1750, cortical tables 2400)
+//   dense structures               : 3000 .. 3500  (calcifications 3000 / 3100, clips 3500)
+//
+// The whole volume therefore spans 0 .. 3500, and a grey window set from its value range
+// maps air to black, soft tissue to about 0.3, bone to 0.5 .. 0.74 and the clips to white.
+struct HeadPhantomValues {
+    static constexpr uint16_t kAir = 0;
+    static constexpr uint16_t kFat = 940;
+    static constexpr uint16_t kCsf = 1030;
+    static constexpr uint16_t kEye = 1034;
+    static constexpr uint16_t kWhiteMatter = 1052;
+    static constexpr uint16_t kGreyMatter = 1064;
+    static constexpr uint16_t kScalp = 1080;
+    static constexpr uint16_t kLens = 1090;
+    static constexpr uint16_t kDiploe = 1750;
+    static constexpr uint16_t kCorticalBone = 2400;
+    static constexpr uint16_t kCalcification = 3000;
+    static constexpr uint16_t kPinealCalcification = 3100;
+    static constexpr uint16_t kClip = 3500;
+
+    static constexpr int kSoftNoise = 6;   // +- amplitude inside soft tissue
+    static constexpr int kBoneNoise = 20;  // +- amplitude inside bone
+
+    // Class ranges, inclusive, noise included.
+    static constexpr uint16_t kSoftTissueMin = 900;
+    static constexpr uint16_t kSoftTissueMax = 1100;
+    static constexpr uint16_t kBoneMin = 1500;
+    static constexpr uint16_t kBoneMax = 2600;
+    static constexpr uint16_t kDenseMin = 3000;
+    static constexpr uint16_t kDenseMax = 3500;
+};
+
+// Physical extent of the phantom along every axis, in millimetres, whatever the grid size:
+// the spacing of axis a is kHeadPhantomExtentMm / dims[a].
+constexpr float kHeadPhantomExtentMm = 256.0f;
+
+// Anatomical frame, in normalised coordinates u = (2 i + 1) / dims - 1 in [-1, 1] per axis:
+// x runs from the head's right to its left, y from the back of the head (-1) to the face (+1),
+// z from the neck (-1) to the crown (+1). Voxel (i, j, k) is sampled at its centre.
+//
+// The noise-free value of the phantom at a normalised point. FillHeadPhantom stores exactly
+// this value plus the noise of the voxel (soft tissue and bone only).
+uint16_t HeadPhantomValueAt(float u, float v, float w);
+
+// The deterministic noise added to voxel (i, j, k) whose noise-free value is `value`:
+// 0 for air and dense structures, in [-kSoftNoise, kSoftNoise] for soft tissue and in
+// [-kBoneNoise, kBoneNoise] for bone.
+int HeadPhantomNoise(int i, int j, int k, uint16_t value);
+
+// Fills `voxels` (dims[0] * dims[1] * dims[2] samples, x fastest) with the phantom sampled on
+// that grid. Any positive dimensions work; non-cubic grids keep the head's physical shape and
+// get anisotropic spacings. Deterministic: the noise is a hash of the voxel index, so the
+// result does not depend on the thread count. Uses all processors.
+void FillHeadPhantom(uint16_t* voxels, const int dims[3]);
+
+// Builds a new dtUint16 VolumeData of dims size^3 (spacing 256 / size mm), or of the given
+// dims, holding the phantom. The caller owns (deletes) the volume. Returns null for
+// non-positive dimensions.
+VolumeData* CreateHeadPhantom(int size = 256);
+VolumeData* CreateHeadPhantom(int dimX, int dimY, int dimZ);
+
+#endif  // KESTREL_HEAD_PHANTOM_H
