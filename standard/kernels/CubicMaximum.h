@@ -1,0 +1,47 @@
+// Exact maximum of a cubic polynomial over an interval, the core of the
+// maximum-intensity kernel (the trilinear interpolant along a ray segment
+// through one voxel cell is such a cubic).
+#pragma once
+
+#include <cmath>
+
+// Maximum of f(s) = ((A s + B) s + C) s + D over [s0, s1], s0 <= s1.
+// The end values always count; a critical point counts only strictly inside
+// (s0, s1). f'(s) = 3A s^2 + 2B s + C:
+//   A != 0: s^2 + 2h s + l = 0 with h = B / 3A, l = C / 3A, disc = h^2 - l.
+//           For disc > 0 the roots are taken without cancellation:
+//           r1 = -h - sqrt(disc) when h > 0, else sqrt(disc) - h; r2 = l / r1.
+//           disc <= 0: f is monotonic, only the end points.
+//   A == 0, B != 0: one critical point r = -C / 2B.
+//   otherwise f is linear or constant: only the end points.
+inline float CubicMaximum(float A, float B, float C, float D, float s0, float s1) {
+    auto f = [&](float s) { return ((A * s + B) * s + C) * s + D; };
+    float result = f(s0);
+    const float atEnd = f(s1);
+    if (atEnd > result) result = atEnd;
+    if (A != 0.0f) {
+        const float h = B / (3.0f * A);
+        const float l = C / (3.0f * A);
+        const float disc = h * h - l;
+        if (disc > 0.0f) {
+            const float m = std::sqrt(disc);
+            const float r1 = h > 0.0f ? -h - m : m - h;
+            const float r2 = l / r1;
+            if (r1 > s0 && r1 < s1) {
+                const float v = f(r1);
+                if (v > result) result = v;
+            }
+            if (r2 > s0 && r2 < s1) {
+                const float v = f(r2);
+                if (v > result) result = v;
+            }
+        }
+    } else if (B != 0.0f) {
+        const float r = -C / (2.0f * B);
+        if (r > s0 && r < s1) {
+            const float v = f(r);
+            if (v > result) result = v;
+        }
+    }
+    return result;
+}
