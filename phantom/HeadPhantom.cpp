@@ -1,5 +1,6 @@
-// Procedural CT-like head phantom: nested ellipsoids and spheres evaluated per voxel centre,
-// plus a hash-based noise that depends only on the voxel index.
+// Procedural CT-like head phantom: nested ellipsoids and spheres evaluated per voxel centre in
+// anatomical coordinates (u right-left, v back-face, w neck-crown), plus a hash-based noise that
+// depends only on the voxel index.
 #include "HeadPhantom.h"
 
 #include <algorithm>
@@ -115,9 +116,9 @@ void FillSlices(uint16_t* voxels, const int dims[3], int kBegin, int kEnd) {
     const int nx = dims[0];
     const int ny = dims[1];
     for (int k = kBegin; k < kEnd; ++k) {
-        const float w = Normalised(k, dims[2]);
+        const float v = Normalised(k, dims[2]);  // z: back of the head to the face
         for (int j = 0; j < ny; ++j) {
-            const float v = Normalised(j, ny);
+            const float w = Normalised(j, ny);  // y: neck to crown
             uint16_t* row = voxels + size_t(nx) * (size_t(j) + size_t(ny) * size_t(k));
             // The row meets the head ellipsoid where u^2 < rx^2 (1 - b^2 - c^2) and the neck
             // where u^2 < neck rx^2 (1 - b'^2); outside both it is air.

@@ -51,9 +51,14 @@ struct HeadPhantomValues {
 // the spacing of axis a is kHeadPhantomExtentMm / dims[a].
 constexpr float kHeadPhantomExtentMm = 256.0f;
 
-// Anatomical frame, in normalised coordinates u = (2 i + 1) / dims - 1 in [-1, 1] per axis:
-// x runs from the head's right to its left, y from the back of the head (-1) to the face (+1),
-// z from the neck (-1) to the crown (+1). Voxel (i, j, k) is sampled at its centre.
+// Anatomical frame. The phantom is described in normalised anatomical coordinates
+// (u, v, w) in [-1, 1]^3: u from the head's right (-1) to its left (+1), v from the back of the
+// head (-1) to the face (+1), w from the neck (-1) to the crown (+1). The voxel grid maps them as
+//   x (dims[0]) -> u,   y (dims[1]) -> w (up),   z (dims[2]) -> v (towards the face),
+// voxel (i, j, k) being sampled at its centre u = (2 i + 1) / dims[0] - 1,
+// w = (2 j + 1) / dims[1] - 1, v = (2 k + 1) / dims[2] - 1. A scene's initial camera (looking
+// down -z with y up) therefore shows the head from the front, crown up; turning about the
+// vertical axis shows its sides and back.
 //
 // The noise-free value of the phantom at a normalised point. FillHeadPhantom stores exactly
 // this value plus the noise of the voxel (soft tissue and bone only).

@@ -113,8 +113,8 @@ TEST(HeadPhantomStructure, EveryUpperRayCrossesOneSkullShell) {
     EXPECT_GT(rays, 100);
 }
 
-// The fill stores, for every voxel centre u = (2 i + 1) / n - 1, the point value plus that
-// voxel's noise; this also covers the per-row skipping of air and the split into slabs.
+// The fill stores, for every voxel centre, the point value plus that voxel's noise; this also
+// covers the axis mapping, the per-row skipping of air and the split into slabs.
 TEST(HeadPhantomFill, MatchesPointFunctionOnAnisotropicGrid) {
     const int nx = 48, ny = 40, nz = 56;
     const std::vector<uint16_t> voxels = Fill(nx, ny, nz);
@@ -123,8 +123,9 @@ TEST(HeadPhantomFill, MatchesPointFunctionOnAnisotropicGrid) {
         for (int j = 0; j < ny; ++j) {
             for (int i = 0; i < nx; ++i) {
                 const uint16_t base =
-                    HeadPhantomValueAt(float(2 * i + 1) / nx - 1.0f, float(2 * j + 1) / ny - 1.0f,
-                                       float(2 * k + 1) / nz - 1.0f);
+                    // x -> u (right-left), y -> w (neck-crown), z -> v (back-face).
+                    HeadPhantomValueAt(float(2 * i + 1) / nx - 1.0f, float(2 * k + 1) / nz - 1.0f,
+                                       float(2 * j + 1) / ny - 1.0f);
                 const int expected = base + HeadPhantomNoise(i, j, k, base);
                 ASSERT_EQ(voxels[i + size_t(nx) * (j + size_t(ny) * k)], expected)
                     << i << "," << j << "," << k;
@@ -135,6 +136,30 @@ TEST(HeadPhantomFill, MatchesPointFunctionOnAnisotropicGrid) {
     // The head fills a sizeable part of the box but not all of it.
     EXPECT_GT(head, size_t(nx) * ny * nz / 5);
     EXPECT_LT(head, size_t(nx) * ny * nz * 3 / 4);
+}
+
+// The grid's y axis points to the crown and its z axis to the face, so that an unrotated camera
+// (looking down -z, y up) sees the face upright.
+TEST(HeadPhantomFill, CrownAlongPlusYFaceAlongPlusZ) {
+    const int n = 128;
+    const std::vector<uint16_t> voxels = Fill(n, n, n);
+    auto at = [&](int i, int j, int k) { return int(voxels[i + size_t(n) * (j + size_t(n) * k)]); };
+    // Column through the head centre along y: the top of the head (w = 0.9) lies at
+    // j = 0.95 n - 0.5 = 121; the neck ends at w = -0.92, j = 4.6.
+    int top = -1, bottom = n;
+    for (int j = 0; j < n; ++j) {
+        if (at(n / 2, j, n / 2) != V::kAir) {
+            top = std::max(top, j);
+            bottom = std::min(bottom, j);
+        }
+    }
+    EXPECT_NEAR(top, 121, 1);
+    EXPECT_NEAR(bottom, 5, 1);
+    // The lens centre (u, v, w) = (0.26, 0.72, 0) is voxel (80.1, 63.5, 109.6).
+    EXPECT_NEAR(at(80, 64, 110), V::kLens, V::kSoftNoise);
+    EXPECT_NEAR(at(n - 1 - 80, 64, 110), V::kLens, V::kSoftNoise);
+    // Behind the head at the same height: air.
+    EXPECT_EQ(at(80, 64, n - 1 - 110 - 10), V::kAir);
 }
 
 TEST(HeadPhantomFill, NoiseStaysWithinItsClassAndVaries) {
