@@ -154,12 +154,13 @@ private:
     float GetValueThroughBlocks(int x, int y, int z);
     // Forgets the geometry of the inline read path.
     void ForgetFastPath();
-    // Records the geometry of a block array made by AllocateBlocks.
+    // Records the geometry of the block array AllocateBlocks has just made.
     void RememberFastPath(BlockArray* array, const void* blocks, SampleKind kind, int count);
-    // Duplicates other's blocks (used by copy construction and assignment).
+    // Replaces the blocks by a duplicate of other's (deep copy).
     void CopyBlocksFrom(const CoherentVolume& other);
-    // Index of block (bx, by, bz) when this volume made its array, else -1.
-    std::int64_t OwnedBlockIndex(std::int64_t bx, std::int64_t by, std::int64_t bz) const;
+    // Number of blocks to visit: the allocated count for an array this volume
+    // made, else blockNum[0] * blockNum[1] * blockNum[2].
+    std::int64_t BlockCount() const;
 
     // Geometry captured by AllocateBlocks; valid while blockArray == fastArray_.
     BlockArray* fastArray_;   // the array AllocateBlocks made; null if none

@@ -1,0 +1,550 @@
+// CoherentVolume: bricking a dense grid into typed blocks, uniform-block
+// compression, and the value range over all blocks.
+#include "CoherentVolume.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <type_traits>
+
+#include "VolumeData.h"
+#include "volume/SampleTypes.h"
+
+using kestrel_volume::SampleVolumeBytes;
+using kestrel_volume::VisitSampleType;
+
+namespace {
+
+// Blocks per axis: ceil(dimension / blockSize) for positive sizes,
+// written (dimension - 1) / blockSize + 1; none for a block size below 1.
+int BlocksAlong(int dimension, int blockSize) {
+    return blockSize >= 1 ? (dimension - 1) / blockSize + 1 : 0;
+}
+
+bool IsPowerOfTwo(int value) {
+    return value >= 1 && (value & (value - 1)) == 0;
+}
+
+int Log2(int powerOfTwo) {
+    int shift = 0;
+    while ((1 << shift) < powerOfTwo)
+        ++shift;
+    return shift;
+}
+
+template <typename T>
+bool IsNaN(T value) {
+    if constexpr (std::is_floating_point_v<T>) {
+        return std::isnan(value);
+    } else {
+        (void)value;
+        return false;
+    }
+}
+
+// Widens the running range [lo, hi] by n elements. Integers compare in T's own
+// signedness; floats follow "lo = v unless v > lo, hi = v unless hi > v", so a
+// NaN is taken into both.
+template <typename T>
+void UpdateRange(const T* values, int n, T& lo, T& hi) {
+    if constexpr (std::is_floating_point_v<T>) {
+        for (int i = 0; i < n; ++i) {
+            const T v = values[i];
+            if (!(v > lo)) lo = v;
+            if (!(hi > v)) hi = v;
+        }
+    } else {
+        T l = lo;
+        T h = hi;
+        for (int i = 0; i < n; ++i) {
+            const T v = values[i];
+            l = v < l ? v : l;
+            h = v > h ? v : h;
+        }
+        lo = l;
+        hi = h;
+    }
+}
+
+// True if every element of the box is bitwise equal to the first and that
+// value compares equal to itself. Rows after the first are compared with
+// memcmp against the first row. A false answer is always safe: the caller
+// then copies the box and finds uniformity from the range.
+template <typename T>
+bool IsBitwiseUniform(const T* source, int sizeX, int sizeY, int sizeZ, std::int64_t rowStride,
+                      std::int64_t sliceStride) {
+    const T first = source[0];
+    if (IsNaN(first)) return false;
+    for (int x = 1; x < sizeX; ++x) {
+        if (std::memcmp(&source[x], &first, sizeof(T)) != 0) return false;
+    }
+    const std::size_t rowBytes = sizeof(T) * static_cast<std::size_t>(sizeX);
+    for (int z = 0; z < sizeZ; ++z) {
+        for (int y = (z == 0 ? 1 : 0); y < sizeY; ++y) {
+            if (std::memcmp(source + y * rowStride + z * sliceStride, source, rowBytes) != 0) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+template <typename T>
+CoherentVolume::BlockArray* CloneBlockArray(CoherentVolume::BlockArray* array,
+                                            const void** blocks) {
+    TBlockArray<T>* copy = new TBlockArray<T>(*static_cast<TBlockArray<T>*>(array));
+    *blocks = copy->blocks;
+    return copy;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Block, TBlock<T>
+
+Block::~Block() = default;
+
+template <typename T>
+TBlock<T>::TBlock()
+    : rowPitch(0), slicePitch(0), data(nullptr), minValue(0), maxValue(0), depth_(0) {}
+
+template <typename T>
+TBlock<T>::TBlock(const TBlock& other)
+    : Block(other),
+      rowPitch(other.rowPitch),
+      slicePitch(other.slicePitch),
+      data(nullptr),
+      minValue(other.minValue),
+      maxValue(other.maxValue),
+      depth_(other.depth_) {
+    if (other.data != nullptr) {
+        const std::int64_t count = static_cast<std::int64_t>(other.slicePitch) * other.depth_;
+        data = new T[count];
+        std::memcpy(data, other.data, sizeof(T) * static_cast<std::size_t>(count));
+    }
+}
+
+template <typename T>
+TBlock<T>& TBlock<T>::operator=(const TBlock& other) {
+    if (this == &other) return *this;
+    T* copy = nullptr;
+    if (other.data != nullptr) {
+        const std::int64_t count = static_cast<std::int64_t>(other.slicePitch) * other.depth_;
+        copy = new T[count];
+        std::memcpy(copy, other.data, sizeof(T) * static_cast<std::size_t>(count));
+    }
+    delete[] data;
+    data = copy;
+    rowPitch = other.rowPitch;
+    slicePitch = other.slicePitch;
+    minValue = other.minValue;
+    maxValue = other.maxValue;
+    depth_ = other.depth_;
+    return *this;
+}
+
+template <typename T>
+TBlock<T>::~TBlock() {
+    delete[] data;
+}
+
+template <typename T>
+void TBlock<T>::GetMinMax(float& min, float& max) {
+    min = static_cast<float>(minValue);
+    max = static_cast<float>(maxValue);
+}
+
+template <typename T>
+void TBlock<T>::SetData(const void* source, int sizeX, int sizeY, int sizeZ, int rowStride,
+                        int sliceStride) {
+    if (source == nullptr || sizeX < 1 || sizeY < 1 || sizeZ < 1) return;
+    const T* src = static_cast<const T*>(source);
+    const std::int64_t srcRow = rowStride;
+    const std::int64_t srcSlice = sliceStride;
+
+    // A uniform block keeps no buffer: detect the common bitwise-uniform case
+    // without allocating.
+    if (IsBitwiseUniform(src, sizeX, sizeY, sizeZ, srcRow, srcSlice)) {
+        delete[] data;
+        data = nullptr;
+        rowPitch = sizeX;
+        slicePitch = sizeX * sizeY;
+        depth_ = sizeZ;
+        minValue = maxValue = src[0];
+        return;
+    }
+
+    const std::int64_t pitchRow = sizeX;
+    const std::int64_t pitchSlice = pitchRow * sizeY;
+    T* fresh = new T[pitchSlice * sizeZ];
+    T lo = src[0];
+    T hi = src[0];
+    const std::size_t rowBytes = sizeof(T) * static_cast<std::size_t>(sizeX);
+    for (int z = 0; z < sizeZ; ++z) {
+        for (int y = 0; y < sizeY; ++y) {
+            // copy one row, then widen the range over it while it is in cache
+            T* row = fresh + y * pitchRow + z * pitchSlice;
+            std::memcpy(row, src + y * srcRow + z * srcSlice, rowBytes);
+            UpdateRange(row, sizeX, lo, hi);
+        }
+    }
+    delete[] data;
+    data = fresh;
+    rowPitch = sizeX;
+    slicePitch = sizeX * sizeY;
+    depth_ = sizeZ;
+    minValue = lo;
+    maxValue = hi;
+    // all voxels equal (for float: equal and not NaN): keep minValue only
+    if (lo == hi) {
+        delete[] data;
+        data = nullptr;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// BlockArray, TBlockArray<T>
+
+CoherentVolume::BlockArray::~BlockArray() = default;
+
+template <typename T>
+TBlockArray<T>::TBlockArray(int count) : blocks(nullptr), count_(count > 0 ? count : 0) {
+    if (count_ > 0) blocks = new TBlock<T>[count_];
+}
+
+template <typename T>
+TBlockArray<T>::TBlockArray(const TBlockArray& other)
+    : CoherentVolume::BlockArray(other), blocks(nullptr), count_(other.count_) {
+    if (count_ > 0) {
+        blocks = new TBlock<T>[count_];
+        std::copy(other.blocks, other.blocks + count_, blocks);
+    }
+}
+
+template <typename T>
+TBlockArray<T>& TBlockArray<T>::operator=(const TBlockArray& other) {
+    if (this == &other) return *this;
+    TBlock<T>* copy = nullptr;
+    if (other.count_ > 0) {
+        copy = new TBlock<T>[other.count_];
+        std::copy(other.blocks, other.blocks + other.count_, copy);
+    }
+    delete[] blocks;
+    blocks = copy;
+    count_ = other.count_;
+    return *this;
+}
+
+template <typename T>
+TBlockArray<T>::~TBlockArray() {
+    delete[] blocks;
+}
+
+template class TBlock<float>;
+template class TBlock<signed char>;
+template class TBlock<short>;
+template class TBlock<int>;
+template class TBlock<unsigned char>;
+template class TBlock<unsigned short>;
+template class TBlock<unsigned int>;
+template class TBlockArray<float>;
+template class TBlockArray<signed char>;
+template class TBlockArray<short>;
+template class TBlockArray<int>;
+template class TBlockArray<unsigned char>;
+template class TBlockArray<unsigned short>;
+template class TBlockArray<unsigned int>;
+
+// ---------------------------------------------------------------------------
+// CoherentVolume
+
+CoherentVolume::CoherentVolume()
+    : blockArray(nullptr),
+      blockSize{64, 64, 64},
+      dimensions{0, 0, 0},
+      spacings{1.0f, 1.0f, 1.0f},
+      blockNum{0, 0, 0},
+      dataType{false, false, 0} {
+    ForgetFastPath();
+}
+
+CoherentVolume::CoherentVolume(const CoherentVolume& other)
+    : blockArray(nullptr),
+      blockSize{other.blockSize[0], other.blockSize[1], other.blockSize[2]},
+      dimensions{other.dimensions[0], other.dimensions[1], other.dimensions[2]},
+      spacings{other.spacings[0], other.spacings[1], other.spacings[2]},
+      blockNum{other.blockNum[0], other.blockNum[1], other.blockNum[2]},
+      dataType(other.dataType) {
+    ForgetFastPath();
+    CopyBlocksFrom(other);
+}
+
+CoherentVolume& CoherentVolume::operator=(const CoherentVolume& other) {
+    if (this == &other) return *this;
+    CopyBlocksFrom(other);
+    for (int i = 0; i < 3; ++i) {
+        blockSize[i] = other.blockSize[i];
+        dimensions[i] = other.dimensions[i];
+        spacings[i] = other.spacings[i];
+        blockNum[i] = other.blockNum[i];
+    }
+    dataType = other.dataType;
+    return *this;
+}
+
+CoherentVolume::~CoherentVolume() {
+    delete blockArray;
+}
+
+void CoherentVolume::CopyBlocksFrom(const CoherentVolume& other) {
+    // Duplicate first, so that a failed allocation leaves this volume intact.
+    BlockArray* copy = nullptr;
+    const void* blocks = nullptr;
+    const bool owned = other.blockArray != nullptr && other.blockArray == other.fastArray_;
+    if (owned) {
+        switch (other.fastKind_) {
+            case SampleKind::Float32:
+                copy = CloneBlockArray<float>(other.blockArray, &blocks);
+                break;
+            case SampleKind::Int8:
+                copy = CloneBlockArray<signed char>(other.blockArray, &blocks);
+                break;
+            case SampleKind::Int16:
+                copy = CloneBlockArray<short>(other.blockArray, &blocks);
+                break;
+            case SampleKind::Int32:
+                copy = CloneBlockArray<int>(other.blockArray, &blocks);
+                break;
+            case SampleKind::Uint8:
+                copy = CloneBlockArray<unsigned char>(other.blockArray, &blocks);
+                break;
+            case SampleKind::Uint16:
+                copy = CloneBlockArray<unsigned short>(other.blockArray, &blocks);
+                break;
+            case SampleKind::Uint32:
+                copy = CloneBlockArray<unsigned int>(other.blockArray, &blocks);
+                break;
+            case SampleKind::None:
+                break;
+        }
+    }
+    delete blockArray;
+    blockArray = copy;
+    ForgetFastPath();
+    if (copy == nullptr) return;
+    // the copy keeps the geometry its source was allocated with
+    fastArray_ = copy;
+    fastBlocks_ = blocks;
+    fastKind_ = other.fastKind_;
+    fastPowerOfTwo_ = other.fastPowerOfTwo_;
+    for (int i = 0; i < 3; ++i) {
+        fastShift_[i] = other.fastShift_[i];
+        fastMask_[i] = other.fastMask_[i];
+        fastSize_[i] = other.fastSize_[i];
+        fastNum_[i] = other.fastNum_[i];
+    }
+    fastCount_ = other.fastCount_;
+}
+
+void CoherentVolume::ForgetFastPath() {
+    fastArray_ = nullptr;
+    fastBlocks_ = nullptr;
+    fastKind_ = SampleKind::None;
+    fastPowerOfTwo_ = false;
+    for (int i = 0; i < 3; ++i) {
+        fastShift_[i] = 0;
+        fastMask_[i] = 0;
+        fastSize_[i] = 1;
+        fastNum_[i] = 0;
+    }
+    fastCount_ = 0;
+}
+
+void CoherentVolume::RememberFastPath(BlockArray* array, const void* blocks, SampleKind kind,
+                                      int count) {
+    ForgetFastPath();
+    for (int i = 0; i < 3; ++i) {
+        if (blockSize[i] < 1) return;  // no valid read exists; keep the guarded path
+    }
+    fastArray_ = array;
+    fastBlocks_ = blocks;
+    fastKind_ = kind;
+    fastPowerOfTwo_ = true;
+    for (int i = 0; i < 3; ++i) {
+        fastSize_[i] = blockSize[i];
+        fastNum_[i] = blockNum[i];
+        if (IsPowerOfTwo(blockSize[i])) {
+            fastShift_[i] = Log2(blockSize[i]);
+            fastMask_[i] = blockSize[i] - 1;
+        } else {
+            fastPowerOfTwo_ = false;
+        }
+    }
+    fastCount_ = count;
+}
+
+std::int64_t CoherentVolume::BlockCount() const {
+    if (blockArray == nullptr) return 0;
+    if (blockArray == fastArray_) return fastCount_;
+    if (blockNum[0] < 1 || blockNum[1] < 1 || blockNum[2] < 1) return 0;
+    return static_cast<std::int64_t>(blockNum[0]) * blockNum[1] * blockNum[2];
+}
+
+void CoherentVolume::Initialize() {
+    delete blockArray;
+    blockArray = nullptr;
+    ForgetFastPath();
+}
+
+void CoherentVolume::AllocateBlocks() {
+    Initialize();
+    std::int64_t count = 1;
+    for (int i = 0; i < 3; ++i)
+        count *= std::max(blockNum[i], 0);
+    if (count > INT_MAX) return;  // not addressable with int block indices
+    VisitSampleType(dataType, [&](auto tag) {
+        using T = typename decltype(tag)::type;
+        SampleKind kind = SampleKind::None;
+        if constexpr (std::is_same_v<T, float>) kind = SampleKind::Float32;
+        if constexpr (std::is_same_v<T, signed char>) kind = SampleKind::Int8;
+        if constexpr (std::is_same_v<T, short>) kind = SampleKind::Int16;
+        if constexpr (std::is_same_v<T, int>) kind = SampleKind::Int32;
+        if constexpr (std::is_same_v<T, unsigned char>) kind = SampleKind::Uint8;
+        if constexpr (std::is_same_v<T, unsigned short>) kind = SampleKind::Uint16;
+        if constexpr (std::is_same_v<T, unsigned int>) kind = SampleKind::Uint32;
+        TBlockArray<T>* array = new TBlockArray<T>(static_cast<int>(count));
+        blockArray = array;
+        RememberFastPath(array, array->blocks, kind, static_cast<int>(count));
+    });
+}
+
+void CoherentVolume::SetData(VolumeData* volume) {
+    if (volume == nullptr || volume->GetData() == nullptr) return;
+    // Never read past the volume's buffer.
+    std::size_t bytes = 0;
+    if (SampleVolumeBytes(volume->dataType, volume->dimensions, bytes) &&
+        bytes > volume->HeldBytes()) {
+        return;
+    }
+    volume->GetDimensions(dimensions);
+    volume->GetSpacings(spacings);
+    for (int i = 0; i < 3; ++i)
+        blockNum[i] = BlocksAlong(dimensions[i], blockSize[i]);
+    dataType = volume->GetDataType();
+    AllocateBlocks();
+    SetData(volume->GetData());
+}
+
+void CoherentVolume::SetData(void* samples) {
+    if (blockArray == nullptr || samples == nullptr || blockNum[2] <= 0) return;
+    // p points at voxel (0, 0, k * blockSize[2]) of slab k
+    const std::int64_t slabBytes = static_cast<std::int64_t>(dataType.bitCount >> 3) *
+                                   dimensions[1] * dimensions[0] * blockSize[2];
+    for (int k = 0; k < blockNum[2]; ++k) {
+        const int depth = std::min(blockSize[2], dimensions[2] - k * blockSize[2]);
+        if (depth < 1) continue;
+        SetBlockSlice(static_cast<char*>(samples) + k * slabBytes, k, depth);
+    }
+}
+
+void CoherentVolume::SetBlockSlice(void* samples, int blockZ, int depth) {
+    if (blockArray == nullptr || samples == nullptr) return;
+    if (depth < 0) depth = blockSize[2];
+    if (blockNum[1] < 1 || blockZ < 0 || blockZ >= blockNum[2]) return;
+    const std::int64_t sampleBytes = dataType.bitCount >> 3;
+    const std::int64_t sliceStride = static_cast<std::int64_t>(dimensions[0]) * dimensions[1];
+    if (sampleBytes < 1 || sliceStride > INT_MAX) return;
+    const std::int64_t count = BlockCount();
+    const bool owned = blockArray == fastArray_;
+    char* rowStart = static_cast<char*>(samples);
+    for (int by = 0; by < blockNum[1]; ++by) {
+        char* blockStart = rowStart;
+        for (int bx = 0; bx < blockNum[0]; ++bx) {
+            const int sx = std::min(blockSize[0], dimensions[0] - bx * blockSize[0]);
+            const int sy = std::min(blockSize[1], dimensions[1] - by * blockSize[1]);
+            const int sz = std::min(blockSize[2], depth);
+            const std::int64_t index =
+                bx + static_cast<std::int64_t>(blockNum[0]) *
+                         (by + static_cast<std::int64_t>(blockZ) * blockNum[1]);
+            if (!owned || index < count) {
+                blockArray->GetBlock(static_cast<int>(index))
+                    ->SetData(blockStart, sx, sy, sz, dimensions[0], static_cast<int>(sliceStride));
+            }
+            blockStart += sampleBytes * blockSize[0];
+        }
+        rowStart += sampleBytes * dimensions[0] * blockSize[1];
+    }
+}
+
+float CoherentVolume::GetValueThroughBlocks(int x, int y, int z) {
+    if (blockArray == nullptr) return 0.0f;
+    if (blockSize[0] < 1 || blockSize[1] < 1 || blockSize[2] < 1) return 0.0f;
+    const std::int64_t index =
+        x / blockSize[0] +
+        static_cast<std::int64_t>(blockNum[0]) *
+            (y / blockSize[1] + static_cast<std::int64_t>(blockNum[1]) * (z / blockSize[2]));
+    if (blockArray == fastArray_ && (index < 0 || index >= fastCount_)) return 0.0f;
+    return blockArray->GetBlock(static_cast<int>(index))
+        ->GetValue(x % blockSize[0], y % blockSize[1], z % blockSize[2]);
+}
+
+void CoherentVolume::GetMinMaxValue(double& min, double& max) {
+    const std::int64_t count = BlockCount();
+    if (count < 1) return;
+    float lo, hi;
+    blockArray->GetBlock(0)->GetMinMax(lo, hi);
+    // every block in index order (bz outer, bx inner), block 0 included
+    for (std::int64_t b = 0; b < count; ++b) {
+        float blockLo, blockHi;
+        blockArray->GetBlock(static_cast<int>(b))->GetMinMax(blockLo, blockHi);
+        if (!(blockLo > lo)) lo = blockLo;
+        if (!(hi > blockHi)) hi = blockHi;
+    }
+    min = static_cast<double>(lo);
+    max = static_cast<double>(hi);
+}
+
+void CoherentVolume::GetBlcokSize(int* out) {
+    if (out == nullptr) return;
+    for (int i = 0; i < 3; ++i)
+        out[i] = blockSize[i];
+}
+
+void CoherentVolume::SetBlockSize(const int* in) {
+    if (in == nullptr || in[0] < 1 || in[1] < 1 || in[2] < 1) return;
+    for (int i = 0; i < 3; ++i)
+        blockSize[i] = in[i];
+}
+
+void CoherentVolume::GetDimensions(int* out) const {
+    if (out == nullptr) return;
+    for (int i = 0; i < 3; ++i)
+        out[i] = dimensions[i];
+}
+
+void CoherentVolume::SetDimensions(const int* in) {
+    if (in == nullptr) return;
+    for (int i = 0; i < 3; ++i) {
+        dimensions[i] = in[i];
+        blockNum[i] = BlocksAlong(dimensions[i], blockSize[i]);
+    }
+}
+
+void CoherentVolume::GetSpacings(float* out) const {
+    if (out == nullptr) return;
+    for (int i = 0; i < 3; ++i)
+        out[i] = spacings[i];
+}
+
+void CoherentVolume::SetSpacings(const float* in) {
+    if (in == nullptr) return;
+    for (int i = 0; i < 3; ++i)
+        spacings[i] = in[i];
+}
+
+void CoherentVolume::GetBlockNum(int* out) {
+    if (out == nullptr) return;
+    for (int i = 0; i < 3; ++i)
+        out[i] = blockNum[i];
+}

@@ -1,0 +1,313 @@
+// CoherentVolume: block layout, reads against the dense grid for every sample
+// type and several block shapes, uniform blocks, value ranges, slab filling
+// and deep copies.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "CoherentVolume.h"
+#include "VolumeData.h"
+#include "VolumeTestUtil.h"
+
+using namespace volume_test;
+
+namespace {
+
+// A volume of T whose voxel (x, y, z) holds f(x, y, z).
+template <typename T, typename F>
+VolumeData MakeVolume(int x, int y, int z, F f) {
+    VolumeData v;
+    v.SetDataType(TypeOf<T>());
+    const int dims[3] = {x, y, z};
+    v.SetDimensions(dims);
+    v.Allocate();
+    T* s = static_cast<T*>(v.GetData());
+    for (int k = 0; k < z; ++k)
+        for (int j = 0; j < y; ++j)
+            for (int i = 0; i < x; ++i)
+                s[i + x * (j + y * k)] = static_cast<T>(f(i, j, k));
+    return v;
+}
+
+template <typename T>
+TBlock<T>& BlockAt(CoherentVolume& cv, int index) {
+    return static_cast<TBlockArray<T>*>(cv.blockArray)->blocks[index];
+}
+
+}  // namespace
+
+TEST(CoherentVolume, DefaultStateAndVolumeWithoutBlocks) {
+    CoherentVolume cv;
+    int bs[3];
+    cv.GetBlcokSize(bs);
+    EXPECT_EQ(bs[0], 64);
+    EXPECT_EQ(bs[1], 64);
+    EXPECT_EQ(bs[2], 64);
+    EXPECT_EQ(cv.blockArray, nullptr);
+    EXPECT_EQ(cv.GetValue(0, 0, 0), 0.0f);
+    double lo = 3.0, hi = 4.0;
+    cv.GetMinMaxValue(lo, hi);  // no blocks: outputs untouched
+    EXPECT_EQ(lo, 3.0);
+    EXPECT_EQ(hi, 4.0);
+    cv.SetData(static_cast<VolumeData*>(nullptr));
+    VolumeData empty;
+    cv.SetData(&empty);
+    EXPECT_EQ(cv.blockArray, nullptr);
+}
+
+TEST(CoherentVolume, LayoutOf100x64x1) {
+    VolumeData v =
+        MakeVolume<unsigned short>(100, 64, 1, [](int x, int y, int) { return x + 100 * y; });
+    CoherentVolume cv;
+    cv.SetData(&v);
+    int num[3];
+    cv.GetBlockNum(num);
+    EXPECT_EQ(num[0], 2);
+    EXPECT_EQ(num[1], 1);
+    EXPECT_EQ(num[2], 1);
+    const TBlock<unsigned short>& first = BlockAt<unsigned short>(cv, 0);
+    const TBlock<unsigned short>& second = BlockAt<unsigned short>(cv, 1);
+    EXPECT_EQ(first.rowPitch, 64);
+    EXPECT_EQ(first.slicePitch, 4096);
+    EXPECT_EQ(second.rowPitch, 36);
+    EXPECT_EQ(second.slicePitch, 2304);
+    ASSERT_NE(second.data, nullptr);
+    // second block: voxels x = 64..99, stored without padding
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 36; ++x)
+            ASSERT_EQ(second.data[x + 36 * y], 64 + x + 100 * y);
+    EXPECT_EQ(second.minValue, 64);
+    EXPECT_EQ(second.maxValue, 99 + 100 * 63);
+}
+
+TEST(CoherentVolume, VoxelOf100x100x200ComesFromBlock9) {
+    // unique values, so the block and local position of every read are checked
+    VolumeData v =
+        MakeVolume<int>(100, 100, 200, [](int x, int y, int z) { return x + 100 * (y + 100 * z); });
+    CoherentVolume cv;
+    cv.SetData(&v);
+    EXPECT_EQ(cv.blockNum[0], 2);
+    EXPECT_EQ(cv.blockNum[1], 2);
+    EXPECT_EQ(cv.blockNum[2], 4);
+    const float expected = 70 + 100 * (5 + 100 * 130);
+    EXPECT_EQ(cv.blockArray->GetBlock(9)->GetValue(6, 5, 2), expected);
+    EXPECT_EQ(cv.GetValue(70, 5, 130), expected);
+    double lo, hi;
+    cv.GetMinMaxValue(lo, hi);
+    EXPECT_EQ(lo, 0.0);
+    EXPECT_EQ(hi, static_cast<double>(static_cast<float>(100 * 100 * 200 - 1)));
+}
+
+TEST(CoherentVolume, UniformBlocksKeepNoBuffer) {
+    // one voxel: one 1 x 1 x 1 block, uniform
+    VolumeData one = MakeVolume<short>(1, 1, 1, [](int, int, int) { return -321; });
+    CoherentVolume single;
+    single.SetData(&one);
+    EXPECT_EQ(BlockAt<short>(single, 0).data, nullptr);
+    EXPECT_EQ(single.GetValue(0, 0, 0), -321.0f);
+
+    // 8 x 8 x 8 in 4^3 blocks; the block at x, y, z >= 4 holds only 7
+    VolumeData v = MakeVolume<unsigned char>(8, 8, 8, [](int x, int y, int z) {
+        return (x >= 4 && y >= 4 && z >= 4) ? 7 : (x + y + z) % 5;
+    });
+    CoherentVolume cv;
+    const int bs[3] = {4, 4, 4};
+    cv.SetBlockSize(bs);
+    cv.SetData(&v);
+    for (int b = 0; b < 8; ++b)
+        EXPECT_EQ(BlockAt<unsigned char>(cv, b).data == nullptr, b == 7) << b;
+    float lo, hi;
+    cv.blockArray->GetBlock(7)->GetMinMax(lo, hi);
+    EXPECT_EQ(lo, 7.0f);
+    EXPECT_EQ(hi, 7.0f);
+    for (int z = 0; z < 4; ++z)
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x) {
+                EXPECT_EQ(cv.blockArray->GetBlock(7)->GetValue(x, y, z), 7.0f);
+                EXPECT_EQ(cv.GetValue(4 + x, 4 + y, 4 + z), 7.0f);
+            }
+
+    // float: a block of NaN is not uniform (NaN != NaN) and keeps its buffer;
+    // -0 and +0 compare equal, so such a block is uniform
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    VolumeData f = MakeVolume<float>(
+        2, 1, 2, [&](int x, int, int z) { return z == 0 ? nan : (x ? 0.0f : -0.0f); });
+    CoherentVolume fv;
+    const int slab[3] = {2, 1, 1};
+    fv.SetBlockSize(slab);
+    fv.SetData(&f);
+    EXPECT_NE(BlockAt<float>(fv, 0).data, nullptr);
+    EXPECT_TRUE(std::isnan(fv.GetValue(1, 0, 0)));
+    EXPECT_EQ(BlockAt<float>(fv, 1).data, nullptr);
+    EXPECT_EQ(fv.GetValue(1, 0, 1), 0.0f);
+}
+
+TEST(CoherentVolume, ConversionsToFloatAndRange) {
+    VolumeData u =
+        MakeVolume<unsigned short>(2, 1, 1, [](int x, int, int) { return x ? 65535 : 3; });
+    CoherentVolume cu;
+    cu.SetData(&u);
+    EXPECT_EQ(cu.GetValue(1, 0, 0), 65535.0f);
+
+    VolumeData s = MakeVolume<signed char>(2, 1, 1, [](int x, int, int) { return x ? -5 : 100; });
+    CoherentVolume cs;
+    cs.SetData(&s);
+    EXPECT_EQ(cs.GetValue(1, 0, 0), -5.0f);
+
+    // 16,777,217 is not a float: reads and the range round it to 16,777,216
+    VolumeData i = MakeVolume<int>(2, 1, 1, [](int x, int, int) { return x ? 16777217 : 0; });
+    CoherentVolume ci;
+    ci.SetData(&i);
+    EXPECT_EQ(ci.GetValue(1, 0, 0), 16777216.0f);
+    double lo, hi;
+    ci.GetMinMaxValue(lo, hi);
+    EXPECT_EQ(lo, 0.0);
+    EXPECT_EQ(hi, 16777216.0);
+
+    VolumeData big =
+        MakeVolume<unsigned int>(1, 1, 2, [](int, int, int z) { return z ? 4000000000u : 1u; });
+    CoherentVolume cb;
+    cb.SetData(&big);
+    EXPECT_EQ(cb.GetValue(0, 0, 1), 4000000000.0f);  // taken as unsigned
+}
+
+TEST(CoherentVolume, SlabFillingAndStaleBlockCounts) {
+    VolumeData v =
+        MakeVolume<short>(8, 6, 8, [](int x, int y, int z) { return x * 7 - y * 3 + z * 50; });
+    const short* dense = static_cast<const short*>(v.GetData());
+    CoherentVolume cv;
+    const int bs[3] = {4, 4, 4};
+    const int dims[3] = {8, 6, 8};
+    const float sp[3] = {1.0f, 2.0f, 3.0f};
+    cv.SetBlockSize(bs);
+    cv.SetDimensions(dims);
+    cv.SetSpacings(sp);
+    cv.SetDataType(VolumeData::dtInt16);
+    cv.AllocateBlocks();
+    // slabs in reverse order, full depth requested with -1
+    cv.SetBlockSlice(const_cast<short*>(dense) + 4 * 8 * 6, 1, -1);
+    cv.SetBlockSlice(const_cast<short*>(dense), 0, -1);
+    for (int z = 0; z < 8; ++z)
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 8; ++x)
+                ASSERT_EQ(cv.GetValue(x, y, z), dense[x + 8 * (y + 6 * z)]);
+    EXPECT_EQ(BlockAt<short>(cv, 0).slicePitch, 16);  // 4 x 4
+    EXPECT_EQ(BlockAt<short>(cv, 2).slicePitch, 8);   // 4 x 2: the short last row of blocks
+
+    // SetBlockSize leaves blockNum stale until SetDimensions
+    const int small[3] = {2, 2, 2};
+    cv.SetBlockSize(small);
+    int num[3];
+    cv.GetBlockNum(num);
+    EXPECT_EQ(num[0], 2);
+    EXPECT_EQ(num[1], 2);
+    cv.SetDimensions(dims);
+    cv.GetBlockNum(num);
+    EXPECT_EQ(num[0], 4);
+    EXPECT_EQ(num[1], 3);
+    EXPECT_EQ(num[2], 4);
+}
+
+TEST(CoherentVolume, UnsupportedTypeMakesNoBlocks) {
+    for (DataType type :
+         {DataType{false, true, 24}, DataType{true, true, 16}, DataType{false, false, 0}}) {
+        CoherentVolume cv;
+        const int dims[3] = {4, 4, 4};
+        cv.SetDimensions(dims);
+        cv.SetDataType(type);
+        cv.AllocateBlocks();
+        EXPECT_EQ(cv.blockArray, nullptr);
+        unsigned char samples[4 * 4 * 4 * 4] = {1};
+        cv.SetData(static_cast<void*>(samples));
+        EXPECT_EQ(cv.GetValue(1, 1, 1), 0.0f);
+    }
+}
+
+TEST(CoherentVolume, CopiesAreDeepAndIndependent) {
+    VolumeData v =
+        MakeVolume<float>(9, 5, 3, [](int x, int y, int z) { return x * 0.5f + y - z * 2.0f; });
+    CoherentVolume source;
+    const int bs[3] = {4, 2, 2};
+    source.SetBlockSize(bs);
+    source.SetData(&v);
+
+    CoherentVolume copy(source);
+    ASSERT_NE(copy.blockArray, nullptr);
+    EXPECT_NE(copy.blockArray, source.blockArray);
+    CoherentVolume assigned;
+    VolumeData other = MakeVolume<unsigned char>(3, 3, 3, [](int x, int, int) { return x; });
+    assigned.SetData(&other);
+    assigned = source;
+    CoherentVolume& alias = assigned;
+    assigned = alias;  // self-assignment keeps the blocks
+
+    // the source is rebuilt with other content: the copies keep theirs
+    VolumeData replaced = MakeVolume<float>(9, 5, 3, [](int, int, int) { return -1.0f; });
+    source.SetData(&replaced);
+    for (const CoherentVolume* c : {&copy, &assigned}) {
+        EXPECT_EQ(c->dimensions[0], 9);
+        EXPECT_EQ(c->spacings[1], 1.0f);
+        EXPECT_EQ(c->blockNum[0], 3);
+        for (int z = 0; z < 3; ++z)
+            for (int y = 0; y < 5; ++y)
+                for (int x = 0; x < 9; ++x)
+                    ASSERT_EQ(const_cast<CoherentVolume*>(c)->GetValue(x, y, z),
+                              x * 0.5f + y - z * 2.0f);
+    }
+    EXPECT_EQ(source.GetValue(8, 4, 2), -1.0f);
+    assigned = CoherentVolume();  // a volume without blocks empties the target
+    EXPECT_EQ(assigned.blockArray, nullptr);
+    EXPECT_EQ(assigned.GetValue(0, 0, 0), 0.0f);
+}
+
+// ---------------------------------------------------------------------------
+// Every voxel, every sample type, power-of-two and other block shapes
+
+template <typename T>
+class CoherentVolumeTyped : public ::testing::Test {};
+TYPED_TEST_SUITE(CoherentVolumeTyped, AllSampleTypes);
+
+TYPED_TEST(CoherentVolumeTyped, ReadsAndRangesMatchTheDenseGrid) {
+    using T = TypeParam;
+    const int dims[3] = {13, 9, 11};
+    VolumeData v = MakeRandomVolume<T>(dims[0], dims[1], dims[2], 2024);
+    // a constant corner so that some blocks are uniform
+    T* s = static_cast<T*>(v.GetData());
+    for (int z = 0; z < 4; ++z)
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x)
+                s[x + 13 * (y + 9 * z)] = s[0];
+    const auto [lo, hi] = std::minmax_element(s, s + 13 * 9 * 11);
+
+    const int shapes[][3] = {{64, 64, 64}, {4, 4, 4}, {2, 8, 1}, {3, 5, 7}, {13, 1, 11}};
+    for (const auto& shape : shapes) {
+        SCOPED_TRACE(testing::Message() << shape[0] << "x" << shape[1] << "x" << shape[2]);
+        CoherentVolume cv;
+        cv.SetBlockSize(shape);
+        cv.SetData(&v);
+        for (int i = 0; i < 3; ++i)
+            ASSERT_EQ(cv.blockNum[i], (dims[i] + shape[i] - 1) / shape[i]);
+        for (int z = 0; z < dims[2]; ++z)
+            for (int y = 0; y < dims[1]; ++y)
+                for (int x = 0; x < dims[0]; ++x) {
+                    const float expected = static_cast<float>(s[x + 13 * (y + 9 * z)]);
+                    ASSERT_EQ(cv.GetValue(x, y, z), expected) << x << "," << y << "," << z;
+                    // the virtual path through BlockArray and Block agrees
+                    const int b = x / shape[0] +
+                                  cv.blockNum[0] * (y / shape[1] + cv.blockNum[1] * (z / shape[2]));
+                    ASSERT_EQ(cv.blockArray->GetBlock(b)->GetValue(x % shape[0], y % shape[1],
+                                                                   z % shape[2]),
+                              expected);
+                }
+        double min, max;
+        cv.GetMinMaxValue(min, max);
+        EXPECT_EQ(min, static_cast<double>(static_cast<float>(*lo)));
+        EXPECT_EQ(max, static_cast<double>(static_cast<float>(*hi)));
+        if (shape[0] == 4 && shape[1] == 4 && shape[2] == 4) {
+            EXPECT_EQ(BlockAt<T>(cv, 0).data, nullptr);  // the constant corner
+            EXPECT_NE(BlockAt<T>(cv, 1).data, nullptr);
+        }
+    }
+}
