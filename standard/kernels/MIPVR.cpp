@@ -1,0 +1,305 @@
+// Maximum-intensity projection: exact per-cell maxima of the trilinear
+// interpolant, with corner and macro-cell skipping.
+#include "MIPVR.h"
+
+#include <cmath>
+
+#include "CoherentVolume.h"
+#include "GridPartition.h"
+#include "MIPRayCasterParam.h"
+#include "VRImage.h"
+#include "VRSceneParam.h"
+#include "kernels/CubicMaximum.h"
+#include "kernels/KernelFrame.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Cell corner fetch
+
+// Corners of a voxel cell through the volume's own read path (any block size,
+// any block array). Corner (a, b, c) is corners[a + 2b + 4c].
+struct GenericCorners {
+    const KernelState* state;
+
+    bool Bind(const KernelState* s) {
+        state = s;
+        return true;
+    }
+    void Fetch(int cx, int cy, int cz, float corners[8]) const {
+        state->FetchCellCorners(cx, cy, cz, corners);
+    }
+};
+
+// Corners read straight from the blocks of sample type T, for power-of-two
+// block sizes: block and local index by shift and mask; a cell inside one
+// block (the common case) costs one block look-up and eight loads from one
+// base pointer, a uniform block none.
+template <typename T>
+struct BlockCorners {
+    const TBlock<T>* blocks;
+    const KernelState* state;  // fallback for cells that straddle blocks
+    int dimMax[3];             // dims - 1
+    int shift[3];              // log2 of the block size
+    int mask[3];               // block size - 1
+    int blockNum[2];           // blocks along x and y
+
+    static int Log2(int size) {
+        int s = 0;
+        while ((1 << s) < size)
+            ++s;
+        return (1 << s) == size ? s : -1;
+    }
+
+    // False when the volume's blocks are not TBlock<T> or not power-of-two.
+    bool Bind(const KernelState* s) {
+        state = s;
+        const CoherentVolume* v = s->volume;
+        auto* array = dynamic_cast<const TBlockArray<T>*>(v->blockArray);
+        if (!array) return false;
+        blocks = array->blocks;
+        for (int a = 0; a < 3; ++a) {
+            dimMax[a] = s->dims[a] - 1;
+            shift[a] = Log2(v->blockSize[a]);
+            if (shift[a] < 0) return false;
+            mask[a] = v->blockSize[a] - 1;
+        }
+        blockNum[0] = v->blockNum[0];
+        blockNum[1] = v->blockNum[1];
+        return true;
+    }
+
+    static int Clamp(int i, int hi) { return i < 0 ? 0 : (i > hi ? hi : i); }
+
+    void Fetch(int cx, int cy, int cz, float corners[8]) const {
+        const int x0 = Clamp(cx, dimMax[0]), x1 = Clamp(cx + 1, dimMax[0]);
+        const int y0 = Clamp(cy, dimMax[1]), y1 = Clamp(cy + 1, dimMax[1]);
+        const int z0 = Clamp(cz, dimMax[2]), z1 = Clamp(cz + 1, dimMax[2]);
+        const int bx = x0 >> shift[0], by = y0 >> shift[1], bz = z0 >> shift[2];
+        if ((x1 >> shift[0]) != bx || (y1 >> shift[1]) != by || (z1 >> shift[2]) != bz) {
+            state->FetchCellCorners(cx, cy, cz, corners);  // the cell straddles blocks
+            return;
+        }
+        const TBlock<T>& block = blocks[bx + blockNum[0] * (by + blockNum[1] * bz)];
+        if (block.data == nullptr) {
+            // uniform block: every corner is its single value
+            const float value = static_cast<float>(block.minValue);
+            for (int c = 0; c < 8; ++c)
+                corners[c] = value;
+            return;
+        }
+        const std::ptrdiff_t rowPitch = block.rowPitch, slicePitch = block.slicePitch;
+        const T* p =
+            block.data + (x0 & mask[0]) + (y0 & mask[1]) * rowPitch + (z0 & mask[2]) * slicePitch;
+        // Offsets of the upper corners; zero where the index was clamped back.
+        const std::ptrdiff_t dx = x1 - x0, dy = (y1 - y0) * rowPitch, dz = (z1 - z0) * slicePitch;
+        corners[0] = static_cast<float>(p[0]);
+        corners[1] = static_cast<float>(p[dx]);
+        corners[2] = static_cast<float>(p[dy]);
+        corners[3] = static_cast<float>(p[dx + dy]);
+        corners[4] = static_cast<float>(p[dz]);
+        corners[5] = static_cast<float>(p[dx + dz]);
+        corners[6] = static_cast<float>(p[dy + dz]);
+        corners[7] = static_cast<float>(p[dx + dy + dz]);
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Per-ray routines
+
+// Integer division rounding towards minus infinity (g > 0).
+inline int FloorDiv(int i, int g) {
+    return i >= 0 ? i / g : -((-i + g - 1) / g);
+}
+
+template <class Corners, bool kSkipping>
+struct MipTracer {
+    const KernelState* state;
+    Corners corners;
+    float greyScale;   // 1 / windowWidth
+    float greyOffset;  // 0.5 - windowCenter / windowWidth
+
+    // One visited cell over [t, tExit]: raise `maximum` by the cell cubic's
+    // maximum, unless no corner exceeds it (a trilinear interpolant never
+    // exceeds its largest corner).
+    void ProcessCell(const int cell[3], const PixelRay& ray, float t, float tExit,
+                     float& maximum) const {
+        float v[8];
+        corners.Fetch(cell[0], cell[1], cell[2], v);
+        const float m01 = v[0] > v[1] ? v[0] : v[1], m23 = v[2] > v[3] ? v[2] : v[3];
+        const float m45 = v[4] > v[5] ? v[4] : v[5], m67 = v[6] > v[7] ? v[6] : v[7];
+        const float m03 = m01 > m23 ? m01 : m23, m47 = m45 > m67 ? m45 : m67;
+        if (!((m03 > m47 ? m03 : m47) > maximum)) return;  // skip: no corner above the maximum
+        const CellCubic f = BuildCellCubic(v, cell, ray.originVoxel, ray.dirVoxel, t);
+        const float cellMaximum = CubicMaximum(f.a, f.b, f.c, f.d, 0.0f, tExit - t);
+        if (cellMaximum > maximum) maximum = cellMaximum;
+    }
+
+    // Maximum along the ray from its entry sample and every cell it crosses.
+    float TraceMIPRay(const PixelRay& ray) const {
+        Vector4 entry(ray.originVoxel.x + ray.tNear * ray.dirVoxel.x,
+                      ray.originVoxel.y + ray.tNear * ray.dirVoxel.y,
+                      ray.originVoxel.z + ray.tNear * ray.dirVoxel.z, 1.0f);
+        float maximum = state->SampleTrilinear(entry);
+        CellWalk walk;
+        walk.Init(ray.originVoxel, ray.dirVoxel, ray.tNear, ray.tFar);
+        for (float t = ray.tNear; t < ray.tFar;) {
+            const float tExit = walk.Exit(ray.tFar);
+            ProcessCell(walk.cell, ray, t, tExit, maximum);
+            walk.Advance();  // enter next cell
+            t = tExit;
+        }
+        return maximum;
+    }
+
+    // Two-level walk: macro cells of the min/max grid outside, voxel cells
+    // inside the macro cells whose maximum exceeds the running maximum.
+    float TraceMIPRaySkipping(const PixelRay& ray) const {
+        const float o[3] = {ray.originVoxel.x, ray.originVoxel.y, ray.originVoxel.z};
+        const float d[3] = {ray.dirVoxel.x, ray.dirVoxel.y, ray.dirVoxel.z};
+        const float tNear = ray.tNear, tFar = ray.tFar;
+        Vector4 entry(o[0] + tNear * d[0], o[1] + tNear * d[1], o[2] + tNear * d[2], 1.0f);
+        float maximum = state->SampleTrilinear(entry);
+
+        // Macro walk set-up. Floor division, so that a ray entering a cropping
+        // box that reaches below voxel 0 starts in macro cell -1 (read clamped
+        // to cell 0), whose far face really lies ahead of the entry point;
+        // truncation towards zero would put it in cell 0 and restart the walk
+        // behind tNear, outside the box.
+        int macro[3], macroStep[3];
+        float macroNext[3], macroDelta[3];
+        for (int a = 0; a < 3; ++a) {
+            const int g = state->gridCellSize[a];
+            const float q = o[a] + tNear * d[a];
+            if (d[a] == 0.0f) {
+                macro[a] = FloorDiv(int(std::ceil(q)) - 1, g);
+                macroStep[a] = 0;
+                macroDelta[a] = 0.0f;
+                macroNext[a] = tFar;
+            } else if (d[a] < 0.0f) {
+                macro[a] = FloorDiv(int(std::ceil(q)) - 1, g);
+                macroStep[a] = -1;
+                macroDelta[a] = -float(g) / d[a];
+                macroNext[a] = (float(g * macro[a]) - o[a]) / d[a];
+            } else {
+                macro[a] = FloorDiv(int(std::floor(q)), g);
+                macroStep[a] = 1;
+                macroDelta[a] = float(g) / d[a];
+                macroNext[a] = (float(g * (macro[a] + 1)) - o[a]) / d[a];
+            }
+        }
+
+        float t = tNear;
+        if (!(tNear < tFar)) return maximum;
+        for (;;) {
+            const float macroMaximum = state->GridCell(macro[0], macro[1], macro[2])[1];
+            // Exit of the macro cell, then advance the macro walk (x only if
+            // strictly first, else y if before z, else z).
+            const int axis = macroNext[0] < macroNext[1] && macroNext[0] < macroNext[2]
+                                 ? 0
+                                 : (macroNext[1] < macroNext[2] ? 1 : 2);
+            float exit = macroNext[axis];
+            macro[axis] += macroStep[axis];
+            macroNext[axis] += macroDelta[axis];
+
+            if (macroMaximum > maximum) {
+                // Visit the voxel cells of this macro cell.
+                if (tFar < exit) exit = tFar;
+                CellWalk walk;
+                walk.Init(ray.originVoxel, ray.dirVoxel, t, tFar);
+                if (t < exit) {
+                    for (;;) {
+                        const float tExit = walk.Exit(exit);
+                        ProcessCell(walk.cell, ray, t, tExit, maximum);
+                        walk.Advance();
+                        if (!(tExit < exit)) break;
+                        t = tExit;
+                    }
+                }
+            }  // else skip: nothing in the macro cell exceeds the maximum
+            if (!(tFar > exit)) break;
+            t = exit;
+        }
+        return maximum;
+    }
+
+    Vector4 operator()(const PixelRay& ray) const {
+        const float maximum = kSkipping ? TraceMIPRaySkipping(ray) : TraceMIPRay(ray);
+        // grey = (maximum - windowCenter) / windowWidth + 0.5
+        const float grey = maximum * greyScale + greyOffset;
+        return Vector4(grey, grey, grey, 1.0f);
+    }
+};
+
+template <class Corners, bool kSkipping>
+bool RenderWith(KernelState& state, const MIPRayCasterParam& param, VRImage* image,
+                const VRSceneParam* sceneParam) {
+    MipTracer<Corners, kSkipping> tracer;
+    tracer.state = &state;
+    if (!tracer.corners.Bind(&state)) return false;
+    tracer.greyScale = 1.0f / param.windowWidth;
+    const float quotient = param.windowCenter / param.windowWidth;
+    tracer.greyOffset = float(0.5 - double(quotient));
+    RenderImage(state, image, sceneParam, tracer);
+    return true;
+}
+
+// Chooses the corner fetch for the volume's sample type once per frame.
+template <bool kSkipping>
+void Render(KernelState& state, const MIPRayCasterParam& param, VRImage* image,
+            const VRSceneParam* sceneParam) {
+    const DataType type = state.volume->dataType;
+    bool done = false;
+    if (type.isFloat) {
+        done = RenderWith<BlockCorners<float>, kSkipping>(state, param, image, sceneParam);
+    } else if (type.isSigned) {
+        if (type.bitCount == 8)
+            done =
+                RenderWith<BlockCorners<signed char>, kSkipping>(state, param, image, sceneParam);
+        else if (type.bitCount == 16)
+            done = RenderWith<BlockCorners<short>, kSkipping>(state, param, image, sceneParam);
+        else if (type.bitCount == 32)
+            done = RenderWith<BlockCorners<int>, kSkipping>(state, param, image, sceneParam);
+    } else {
+        if (type.bitCount == 8)
+            done =
+                RenderWith<BlockCorners<unsigned char>, kSkipping>(state, param, image, sceneParam);
+        else if (type.bitCount == 16)
+            done = RenderWith<BlockCorners<unsigned short>, kSkipping>(state, param, image,
+                                                                       sceneParam);
+        else if (type.bitCount == 32)
+            done =
+                RenderWith<BlockCorners<unsigned int>, kSkipping>(state, param, image, sceneParam);
+    }
+    if (!done) RenderWith<GenericCorners, kSkipping>(state, param, image, sceneParam);
+}
+
+bool HasVoxels(const KernelState& state) {
+    return state.dims[0] > 0 && state.dims[1] > 0 && state.dims[2] > 0;
+}
+
+}  // namespace
+
+MIPVR::MIPVR()
+    : volume(nullptr),
+      gridPartition(nullptr),
+      mipParam(nullptr),
+      vrSceneParam(nullptr),
+      image(nullptr) {}
+
+void MIPVR::RenderWithoutGridPartition() {
+    if (!volume || !mipParam || !vrSceneParam || !image) return;
+    KernelState state;
+    if (!state.BindVolume(volume) || !HasVoxels(state)) return;
+    Render<false>(state, *mipParam, image, vrSceneParam);
+}
+
+void MIPVR::RenderWithGridPartition() {
+    if (!volume || !gridPartition || !mipParam || !vrSceneParam || !image) return;
+    KernelState state;
+    if (!state.BindVolume(volume) || !HasVoxels(state)) return;
+    if (!state.BindGridPartition(gridPartition) || !gridPartition->minMax) return;
+    for (int a = 0; a < 3; ++a)
+        if (state.gridCellSize[a] < 1) return;  // a grid that was never built
+    Render<true>(state, *mipParam, image, vrSceneParam);
+}
