@@ -1,0 +1,320 @@
+// kestrel-viewer: a freeglut host for Kestrel scenes. It follows the scene
+// calling protocol: Init once after the context exists, Resize on every
+// reshape, Render on every display, and for every input event a cleared
+// retStatus handed to the scene's handler, then a redisplay when `redraw` is
+// set and a pointer warp when `setCursor` is set.
+#include <GL/glew.h>
+#include <GL/freeglut.h>
+#include <X11/Xlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "AbstractScene.h"
+#include "PngWriter.h"
+#include "RetStatus.h"
+#include "Scene.h"
+#include "ViewFactory.h"
+#include "ViewerOptions.h"
+
+namespace {
+
+constexpr char kProgram[] = "kestrel-viewer";
+constexpr int kWheelStep = 120;  // wheel amount of one notch
+
+struct Host {
+    ViewerOptions options;
+    AbstractScene* scene = nullptr;
+    int width = 0;
+    int height = 0;
+    std::vector<ScriptEvent> script;
+    bool scriptPlayed = false;
+    int framesAfterScript = 0;
+    bool shotRequested = false;
+    int shotCounter = 0;
+    bool destroyed = false;
+    int exitCode = 0;
+};
+Host g;
+
+// Acts on what a handler asked for.
+void Act(retStatus const& status) {
+    if (status.setCursor) glutWarpPointer(status.cursorX, status.cursorY);
+    if (status.redraw) glutPostRedisplay();
+}
+
+void UpdateTitle() {
+    std::string title = std::string(kProgram) + ": " + g.options.view;
+    Scene* scene = dynamic_cast<Scene*>(g.scene);
+    if (scene != nullptr && scene->GetEndoscopy()) title += " [endoscopy]";
+    glutSetWindowTitle(title.c_str());
+}
+
+void DestroyScene() {
+    if (!g.destroyed && g.scene != nullptr) g.scene->Destroy();
+    g.destroyed = true;
+}
+
+void Quit(int code) {
+    g.exitCode = code;
+    DestroyScene();
+    glutLeaveMainLoop();
+}
+
+// Reads the back buffer (the frame just rendered) and writes it as PNG.
+bool SaveFrame(std::string const& path) {
+    std::vector<uint8_t> pixels(static_cast<size_t>(g.width) * g.height * 4);
+    glReadBuffer(GL_BACK);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, g.width, g.height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    // a screenshot shows the window as seen: opaque
+    for (size_t i = 3; i < pixels.size(); i += 4)
+        pixels[i] = 255;
+    std::string error;
+    if (!WritePng(path, g.width, g.height, pixels.data(), &error)) {
+        std::fprintf(stderr, "%s: cannot save screenshot %s\n", kProgram, error.c_str());
+        return false;
+    }
+    std::printf("%s: saved %s (%dx%d)\n", kProgram, path.c_str(), g.width, g.height);
+    std::fflush(stdout);
+    return true;
+}
+
+// ---- event callbacks: one scene handler each -------------------------------
+
+void OnMouse(int button, int state, int x, int y) {
+    retStatus status;
+    bool const down = state == GLUT_DOWN;
+    switch (button) {
+        case GLUT_LEFT_BUTTON:
+            down ? g.scene->LButtonDown(x, y, status) : g.scene->LButtonUp(x, y, status);
+            break;
+        case GLUT_MIDDLE_BUTTON:
+            down ? g.scene->MButtonDown(x, y, status) : g.scene->MButtonUp(x, y, status);
+            break;
+        case GLUT_RIGHT_BUTTON:
+            down ? g.scene->RButtonDown(x, y, status) : g.scene->RButtonUp(x, y, status);
+            break;
+        case 3:  // wheel buttons, when delivered as buttons
+        case 4:
+            if (!down) return;
+            g.scene->Wheel(button == 3 ? kWheelStep : -kWheelStep, status);
+            break;
+        default:
+            return;
+    }
+    Act(status);
+}
+
+void OnWheel(int, int direction, int, int) {
+    retStatus status;
+    g.scene->Wheel(direction * kWheelStep, status);
+    Act(status);
+}
+
+void OnMotion(int x, int y) {
+    retStatus status;
+    g.scene->MouseMove(x, y, status);
+    Act(status);
+}
+
+void OnKeyboard(unsigned char key, int x, int y) {
+    retStatus status;
+    g.scene->Keyboard(key, x, y, status);
+    Act(status);
+
+    retStatus viewStatus;
+    if (ViewKey(g.scene, g.options, key, viewStatus)) {
+        Act(viewStatus);
+        return;
+    }
+    switch (key) {
+        case 'e': {
+            Scene* scene = dynamic_cast<Scene*>(g.scene);
+            if (scene == nullptr) break;
+            scene->SetEndoscopy(!scene->GetEndoscopy());
+            UpdateTitle();
+            glutPostRedisplay();
+            break;
+        }
+        case 'p':
+            g.shotRequested = true;
+            glutPostRedisplay();
+            break;
+        case 'q':
+        case 27:  // Esc
+            Quit(0);
+            break;
+        default:
+            break;
+    }
+}
+
+void OnKeyboardUp(unsigned char key, int x, int y) {
+    retStatus status;
+    g.scene->KeyboardUp(key, x, y, status);
+    Act(status);
+}
+
+void OnSpecial(int key, int x, int y) {
+    retStatus status;
+    g.scene->Speckey(key, x, y, status);
+    Act(status);
+}
+
+void OnSpecialUp(int key, int x, int y) {
+    retStatus status;
+    g.scene->SpecialUp(key, x, y, status);
+    Act(status);
+}
+
+// Feeds the --events script through the same callbacks as real input.
+void PlayScript() {
+    for (ScriptEvent const& e : g.script) {
+        if (e.kind == "ldown")
+            OnMouse(GLUT_LEFT_BUTTON, GLUT_DOWN, e.a, e.b);
+        else if (e.kind == "lup")
+            OnMouse(GLUT_LEFT_BUTTON, GLUT_UP, e.a, e.b);
+        else if (e.kind == "mdown")
+            OnMouse(GLUT_MIDDLE_BUTTON, GLUT_DOWN, e.a, e.b);
+        else if (e.kind == "mup")
+            OnMouse(GLUT_MIDDLE_BUTTON, GLUT_UP, e.a, e.b);
+        else if (e.kind == "rdown")
+            OnMouse(GLUT_RIGHT_BUTTON, GLUT_DOWN, e.a, e.b);
+        else if (e.kind == "rup")
+            OnMouse(GLUT_RIGHT_BUTTON, GLUT_UP, e.a, e.b);
+        else if (e.kind == "move")
+            OnMotion(e.a, e.b);
+        else if (e.kind == "wheel")
+            OnWheel(0, e.a > 0 ? 1 : -1, 0, 0);
+        else if (e.kind == "key")
+            OnKeyboard(static_cast<unsigned char>(e.a), 0, 0);
+        else if (e.kind == "keyup")
+            OnKeyboardUp(static_cast<unsigned char>(e.a), 0, 0);
+        else if (e.kind == "special")
+            OnSpecial(e.a, 0, 0);
+        else if (e.kind == "specialup")
+            OnSpecialUp(e.a, 0, 0);
+        if (g.destroyed) return;  // the script pressed q
+    }
+}
+
+// ---- window callbacks ------------------------------------------------------
+
+void OnReshape(int width, int height) {
+    g.width = width;
+    g.height = height;
+    g.scene->Resize(width, height);
+}
+
+void OnDisplay() {
+    if (g.destroyed) return;
+    g.scene->Render();
+    bool const scripted = g.options.frames > 0;
+    if (g.scriptPlayed) ++g.framesAfterScript;
+
+    if (g.shotRequested) {
+        g.shotRequested = false;
+        char name[64];
+        std::snprintf(name, sizeof name, "/kestrel-viewer-%03d.png", ++g.shotCounter);
+        SaveFrame(g.options.shotDir + name);
+    }
+    bool const finished = scripted && g.scriptPlayed && g.framesAfterScript >= g.options.frames;
+    if (finished && !g.options.screenshot.empty() && !SaveFrame(g.options.screenshot)) {
+        Quit(1);
+        return;
+    }
+    glutSwapBuffers();
+
+    if (!g.scriptPlayed) {
+        g.scriptPlayed = true;
+        PlayScript();
+        if (g.destroyed) return;
+    }
+    if (finished) {
+        Quit(0);
+        return;
+    }
+    if (scripted) glutPostRedisplay();
+}
+
+void OnClose() {
+    DestroyScene();
+}
+
+// True when an X display can be opened; otherwise prints one line.
+bool CheckDisplay() {
+    char const* name = std::getenv("DISPLAY");
+    if (name == nullptr || name[0] == '\0') {
+        std::fprintf(stderr, "%s: no display: DISPLAY is not set (start an X server or Xvfb)\n",
+                     kProgram);
+        return false;
+    }
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        std::fprintf(stderr, "%s: cannot open X display '%s'\n", kProgram, name);
+        return false;
+    }
+    XCloseDisplay(display);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    switch (ParseViewerOptions(argc, argv, &g.options, &error)) {
+        case ParseResult::Help:
+            std::fputs(ViewerUsage().c_str(), stdout);
+            return 0;
+        case ParseResult::Error:
+            std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+            return 2;
+        case ParseResult::Run:
+            break;
+    }
+    if (!g.options.events.empty() && !ParseEventScript(g.options.events, &g.script, &error)) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+        return 2;
+    }
+    g.scriptPlayed = g.script.empty();
+    if (!CheckDisplay()) return 1;
+
+    g.scene = CreateView(g.options, &error);
+    if (g.scene == nullptr) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+        return 1;
+    }
+
+    int glutArgc = 1;
+    char* glutArgv[] = {argv[0], nullptr};
+    glutInit(&glutArgc, glutArgv);
+    glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_GLUTMAINLOOP_RETURNS);
+    glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
+    glutInitWindowSize(g.options.width, g.options.height);
+    glutInitWindowPosition(0, 0);
+    glutCreateWindow(kProgram);
+    UpdateTitle();
+
+    g.scene->Init();  // once, with the context current
+
+    glutDisplayFunc(OnDisplay);
+    glutReshapeFunc(OnReshape);
+    glutMouseFunc(OnMouse);
+    glutMouseWheelFunc(OnWheel);
+    glutMotionFunc(OnMotion);
+    glutPassiveMotionFunc(OnMotion);
+    glutKeyboardFunc(OnKeyboard);
+    glutKeyboardUpFunc(OnKeyboardUp);
+    glutSpecialFunc(OnSpecial);
+    glutSpecialUpFunc(OnSpecialUp);
+    glutCloseFunc(OnClose);
+
+    glutMainLoop();
+
+    delete g.scene;
+    g.scene = nullptr;
+    return g.exitCode;
+}
