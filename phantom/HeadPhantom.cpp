@@ -46,6 +46,33 @@ constexpr float kSkullBaseBottom = -0.36f;
 constexpr float kNeckCy = -0.10f, kNeckRx = 0.40f, kNeckRy = 0.44f, kNeckBottom = -0.92f;
 constexpr float kSpineCy = -0.25f, kSpineR = 0.09f, kCordR = 0.04f, kSpineTop = -0.40f;
 
+// Cortical bone density varies smoothly over the head, by at most kCorticalVariation, so that a
+// projection through the skull shows its texture:
+//   2400 + 150 sin(6 u + 1) cos(5 w - 0.5) cos(4 v + 0.3).
+inline uint16_t Cortical(float u, float v, float w) {
+    const float variation = float(V::kCorticalVariation) * std::sin(6.0f * u + 1.0f) *
+                            std::cos(5.0f * w - 0.5f) * std::cos(4.0f * v + 0.3f);
+    return uint16_t(int(V::kCorticalBone) + int(std::lround(variation)));
+}
+
+// Lower jaw and teeth along a dental arch: the front half of the ellipse
+// (u / 0.26)^2 + ((v - 0.05) / 0.34)^2 = 1 in the horizontal plane, |r - 1| < 0.12 in its
+// radial parameter r. Bone for w in (-0.56, -0.45), teeth above it for w in [-0.45, -0.37) and
+// |r - 1| < 0.10, fourteen of them with gaps between; 0 where the point is not on the arch.
+uint16_t Jaw(float u, float v, float w) {
+    if (w <= -0.56f || w >= -0.37f) return 0;
+    const float du = u / 0.26f;
+    const float dv = (v - 0.05f) / 0.34f;
+    if (dv < 0.0f) return 0;
+    const float r = std::sqrt(du * du + dv * dv);
+    if (std::fabs(r - 1.0f) >= 0.12f) return 0;
+    if (w < -0.45f) return Cortical(u, v, w);
+    if (std::fabs(r - 1.0f) >= 0.10f) return 0;
+    // Teeth: the arch angle in [0, pi] split into 14 slots, the first 15% of each a gap.
+    const float slots = std::atan2(dv, du) / 3.14159265f * 14.0f;
+    return slots - std::floor(slots) < 0.15f ? 0 : V::kTooth;
+}
+
 uint16_t Brain(float u, float v, float w) {
     // Small dense structures first: they sit inside the brain and the ventricles.
     if (InSphere(u, v, w, 0.0f, -0.12f, 0.12f, 0.03f)) return V::kPinealCalcification;
@@ -75,7 +102,7 @@ uint16_t Orbit(float u, float v, float w, bool* inOrbit) {
     *inOrbit = false;
     if (!InSphere(au, v, w, 0.26f, 0.60f, 0.0f, 0.19f)) return 0;
     *inOrbit = true;
-    if (!InSphere(au, v, w, 0.26f, 0.60f, 0.0f, 0.17f)) return V::kCorticalBone;
+    if (!InSphere(au, v, w, 0.26f, 0.60f, 0.0f, 0.17f)) return Cortical(u, v, w);
     if (Ellipsoid(au, v, w, 0.26f, 0.72f, 0.0f, 0.045f, 0.02f, 0.045f) < 1.0f) return V::kLens;
     if (InSphere(au, v, w, 0.26f, 0.63f, 0.0f, 0.11f)) return V::kEye;
     return V::kFat;
@@ -85,7 +112,7 @@ uint16_t Neck(float u, float v, float w) {
     const float su = u;
     const float sv = v - kSpineCy;
     if (w < kSpineTop && su * su + sv * sv < kSpineR * kSpineR) {
-        return su * su + sv * sv < kCordR * kCordR ? V::kWhiteMatter : V::kCorticalBone;
+        return su * su + sv * sv < kCordR * kCordR ? V::kWhiteMatter : Cortical(u, v, w);
     }
     return V::kScalp;
 }
@@ -160,19 +187,21 @@ uint16_t HeadPhantomValueAt(float u, float v, float w) {
     if (inOrbit) return orbit;
 
     if (w < kSkullBaseBottom) {
-        // Below the cranial floor: muscle, and the vertebral column inside the neck.
+        // Below the cranial floor: jaw and teeth, muscle, and the vertebral column.
+        const uint16_t jaw = Jaw(u, v, w);
+        if (jaw != 0) return jaw;
         return InNeck(u, v, w) ? Neck(u, v, w) : V::kScalp;
     }
     if (rho > kSkullInner) {
         // Frontal sinus: an air cell inside the frontal bone.
         if (Ellipsoid(u, v, w, 0.0f, 0.70f, 0.32f, 0.14f, 0.035f, 0.06f) < 1.0f) return V::kAir;
-        return (rho < kInnerTable || rho > kOuterTable) ? V::kCorticalBone : V::kDiploe;
+        return (rho < kInnerTable || rho > kOuterTable) ? Cortical(u, v, w) : V::kDiploe;
     }
     if (w < kSkullBaseTop) {
         // Cranial floor, pierced by the foramen where the brain stem leaves.
         const float fv = v + 0.20f;
         if (u * u + fv * fv < 0.12f * 0.12f) return V::kWhiteMatter;
-        return V::kCorticalBone;
+        return Cortical(u, v, w);
     }
     return Brain(u, v, w);
 }

@@ -15,11 +15,15 @@ class VolumeData;
 //   soft tissue                    : 900 .. 1100   (fat 940, CSF 1030, white matter 1052,
 //                                                   grey matter 1064, scalp/muscle 1080,
 //                                                   eye 1034, lens 1090)
-//   bone                           : 1500 .. 2600  (diploe 1750, cortical tables 2400)
-//   dense structures               : 3000 .. 3500  (calcifications 3000 / 3100, clips 3500)
+//   bone                           : 1500 .. 2600  (diploe 1750; cortical bone of the skull
+//                                                   tables, jaw and spine 2400, varying
+//                                                   smoothly by up to +-150 over the head)
+//   dense structures               : 3000 .. 3500  (calcifications 3000 / 3100, teeth 3200,
+//                                                   clips 3500)
 //
 // The whole volume therefore spans 0 .. 3500, and a grey window set from its value range
-// maps air to black, soft tissue to about 0.3, bone to 0.5 .. 0.74 and the clips to white.
+// maps air to black, soft tissue to about 0.3, bone to 0.5 .. 0.74, teeth to 0.91 and the clips
+// to white.
 struct HeadPhantomValues {
     static constexpr uint16_t kAir = 0;
     static constexpr uint16_t kFat = 940;
@@ -30,9 +34,11 @@ struct HeadPhantomValues {
     static constexpr uint16_t kScalp = 1080;
     static constexpr uint16_t kLens = 1090;
     static constexpr uint16_t kDiploe = 1750;
-    static constexpr uint16_t kCorticalBone = 2400;
+    static constexpr uint16_t kCorticalBone = 2400;  // nominal, see kCorticalVariation
+    static constexpr int kCorticalVariation = 150;   // +- smooth variation of cortical bone
     static constexpr uint16_t kCalcification = 3000;
     static constexpr uint16_t kPinealCalcification = 3100;
+    static constexpr uint16_t kTooth = 3200;
     static constexpr uint16_t kClip = 3500;
 
     static constexpr int kSoftNoise = 6;   // +- amplitude inside soft tissue

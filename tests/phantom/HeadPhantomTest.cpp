@@ -16,6 +16,11 @@ using V = HeadPhantomValues;
 
 enum class Tissue { kAir, kSoft, kBone, kDense, kInvalid };
 
+// Cortical bone varies smoothly around its nominal value.
+void ExpectCortical(uint16_t value) {
+    EXPECT_NEAR(value, V::kCorticalBone, V::kCorticalVariation);
+}
+
 Tissue Classify(int value) {
     if (value == V::kAir) return Tissue::kAir;
     if (value >= V::kSoftTissueMin && value <= V::kSoftTissueMax) return Tissue::kSoft;
@@ -40,9 +45,9 @@ TEST(HeadPhantomLandmarks, ShellsAlongTheVerticalAxis) {
     EXPECT_EQ(HeadPhantomValueAt(0.0f, 0.0f, 0.95f), V::kAir);
     EXPECT_EQ(HeadPhantomValueAt(0.0f, 0.0f, 0.88f), V::kScalp);
     EXPECT_EQ(HeadPhantomValueAt(0.0f, 0.0f, 0.852f), V::kFat);
-    EXPECT_EQ(HeadPhantomValueAt(0.0f, 0.0f, 0.836f), V::kCorticalBone);
+    ExpectCortical(HeadPhantomValueAt(0.0f, 0.0f, 0.836f));
     EXPECT_EQ(HeadPhantomValueAt(0.0f, 0.0f, 0.812f), V::kDiploe);
-    EXPECT_EQ(HeadPhantomValueAt(0.0f, 0.0f, 0.788f), V::kCorticalBone);
+    ExpectCortical(HeadPhantomValueAt(0.0f, 0.0f, 0.788f));
     EXPECT_EQ(HeadPhantomValueAt(0.0f, 0.0f, 0.70f), V::kGreyMatter);
     EXPECT_EQ(HeadPhantomValueAt(0.0f, 0.0f, 0.40f), V::kWhiteMatter);
 }
@@ -63,13 +68,40 @@ TEST(HeadPhantomLandmarks, InteriorStructures) {
     // Frontal sinus: air inside the frontal bone.
     EXPECT_EQ(HeadPhantomValueAt(0.0f, 0.70f, 0.32f), V::kAir);
     // Neck: vertebral body and spinal cord, muscle around them.
-    EXPECT_EQ(HeadPhantomValueAt(0.0f, -0.185f, -0.6f), V::kCorticalBone);
+    ExpectCortical(HeadPhantomValueAt(0.0f, -0.185f, -0.6f));
     EXPECT_EQ(HeadPhantomValueAt(0.0f, -0.25f, -0.6f), V::kWhiteMatter);
     EXPECT_EQ(HeadPhantomValueAt(0.25f, -0.10f, -0.6f), V::kScalp);
     EXPECT_EQ(HeadPhantomValueAt(0.0f, -0.10f, -0.95f), V::kAir);
     // Cranial floor and the foramen in it.
-    EXPECT_EQ(HeadPhantomValueAt(0.3f, 0.0f, -0.33f), V::kCorticalBone);
+    ExpectCortical(HeadPhantomValueAt(0.3f, 0.0f, -0.33f));
     EXPECT_EQ(HeadPhantomValueAt(0.0f, -0.20f, -0.33f), V::kWhiteMatter);
+    // Dental arch (u / 0.26)^2 + ((v - 0.05) / 0.34)^2 = 1: at the arch angle 7.5 / 14 pi the
+    // middle of a tooth, (u, v) = (0.26 cos, 0.05 + 0.34 sin) = (-0.0292, 0.3879); the jaw bone
+    // below it; on the midline (angle pi / 2) a gap between two teeth, muscle.
+    EXPECT_EQ(HeadPhantomValueAt(-0.0292f, 0.3879f, -0.41f), V::kTooth);
+    ExpectCortical(HeadPhantomValueAt(-0.0292f, 0.3879f, -0.50f));
+    EXPECT_EQ(HeadPhantomValueAt(0.0f, 0.39f, -0.41f), V::kScalp);
+    EXPECT_EQ(HeadPhantomValueAt(-0.0292f, 0.3879f, -0.30f), V::kGreyMatter);
+}
+
+// The cortical bone is not flat: 2400 + 150 sin(6 u + 1) cos(5 w - 0.5) cos(4 v + 0.3),
+// evaluated here in double at points on the skull shell (rho = 0.92 of the head ellipsoid).
+TEST(HeadPhantomLandmarks, CorticalBoneVariesSmoothly) {
+    int lowest = 1 << 20, highest = 0;
+    for (int a = 0; a < 36; ++a) {
+        const double angle = 2.0 * M_PI * a / 36.0;
+        const double u = 0.92 * 0.68 * std::cos(angle);
+        const double v = 0.0;
+        const double w = 0.10 + 0.92 * 0.80 * std::sin(angle);
+        if (w < -0.30) continue;  // the shell is closed by the floor there
+        const uint16_t value = HeadPhantomValueAt(float(u), float(v), float(w));
+        const double expected = 2400.0 + 150.0 * std::sin(6.0 * u + 1.0) * std::cos(5.0 * w - 0.5) *
+                                             std::cos(4.0 * v + 0.3);
+        EXPECT_NEAR(value, expected, 1.0) << "angle " << a;
+        lowest = std::min<int>(lowest, value);
+        highest = std::max<int>(highest, value);
+    }
+    EXPECT_GT(highest - lowest, 150);
 }
 
 // Marching outward from the head centre in directions above the cranial floor and away from

@@ -1,0 +1,49 @@
+// One MIP frame of a MIPVRScene without a window: the camera, the ray set-up and the kernel run
+// exactly as in the scene's Render, and the float image is composited over the cleared frame on
+// the CPU with the arithmetic of the GL blend.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "MIPVRScene.h"
+
+// The camera placement of the render tool, applied through the scene's camera operations.
+struct ViewAngles {
+    float azimuthDeg = 0.0f;    // turn about the screen's vertical axis, right-handed
+    float elevationDeg = 0.0f;  // then tilt: positive looks down onto the top of the volume
+    float zoom = 1.0f;          // camera scale; 2 shows the volume twice as large
+};
+
+// A MIPVRScene that can also produce its frames off-screen.
+//
+// SetViewportSize is Resize without the GL call. CastFrame does what Render and RenderContent
+// do up to the kernel: refit the camera when the extent changed (InitSceneParam), compute the
+// view and projection matrices, set up the rays and the image rectangle, allocate the image and
+// run the kernel. CompositeOverBackground then forms the frame that VRImage::Render would leave
+// in an RGBA8 frame buffer cleared to black. Rendering on a GL context stays available through
+// the inherited Init, Resize and Render.
+class OffscreenMIPScene : public MIPVRScene {
+public:
+    void SetViewportSize(int width, int height);
+
+    // Rotation = elevation about the eye x axis after azimuth about the eye y axis, both from
+    // the identity, and scale = zoom; the translation stays at zero. Uses SceneParam's
+    // MakeReference, Rotate and Scale, as a drag in the scene would.
+    void SetView(const ViewAngles& view);
+
+    // Casts the frame into the kernel's image (RenderWithGridPartition, or the plain cell walk
+    // when `useGrid` is false).
+    void CastFrame(bool useGrid = true);
+
+    // The frame as 8-bit RGBA, rows top-down (ready for an image file): background (0, 0, 0, 1)
+    // everywhere, and inside the image rectangle dst = src + (1 - src.a) * dst per channel with
+    // the source clamped to [0, 1], then quantised as GL does, round(255 * value).
+    std::vector<uint8_t> CompositeOverBackground();
+};
+
+// GL's conversion of a colour in [0, 1] to an 8-bit unsigned normalised value.
+inline uint8_t QuantiseUnorm8(float value) {
+    const float clamped = value > 0.0f ? (value < 1.0f ? value : 1.0f) : 0.0f;  // NaN -> 0
+    return uint8_t(clamped * 255.0f + 0.5f);
+}

@@ -1,0 +1,113 @@
+// GLX pbuffer context.
+#include "OffscreenGL.h"
+
+#include <GL/glew.h>
+#include <GL/glx.h>
+#include <X11/Xlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+// X errors (a refused pbuffer) are recorded instead of ending the process.
+int g_xError = 0;
+int RecordXError(Display*, XErrorEvent* event) {
+    g_xError = event->error_code;
+    return 0;
+}
+
+}  // namespace
+
+OffscreenGL::~OffscreenGL() {
+    Display* display = static_cast<Display*>(display_);
+    if (display == nullptr) return;
+    glXMakeContextCurrent(display, None, None, nullptr);
+    if (context_ != nullptr) glXDestroyContext(display, static_cast<GLXContext>(context_));
+    if (pbuffer_ != 0) glXDestroyPbuffer(display, pbuffer_);
+    XCloseDisplay(display);
+}
+
+bool OffscreenGL::Create(int width, int height, std::string* error) {
+    const char* name = std::getenv("DISPLAY");
+    if (name == nullptr || name[0] == '\0') {
+        *error = "DISPLAY is not set (an X server, e.g. Xvfb, is needed)";
+        return false;
+    }
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        *error = std::string("cannot open X display ") + name;
+        return false;
+    }
+    display_ = display;
+    int major = 0, minor = 0;
+    if (!glXQueryVersion(display, &major, &minor) || major < 1 || (major == 1 && minor < 3)) {
+        *error = std::string("GLX 1.3 is not available on display ") + name;
+        return false;
+    }
+    const int attributes[] = {GLX_DRAWABLE_TYPE,
+                              GLX_PBUFFER_BIT,
+                              GLX_RENDER_TYPE,
+                              GLX_RGBA_BIT,
+                              GLX_RED_SIZE,
+                              8,
+                              GLX_GREEN_SIZE,
+                              8,
+                              GLX_BLUE_SIZE,
+                              8,
+                              GLX_ALPHA_SIZE,
+                              8,
+                              GLX_DEPTH_SIZE,
+                              24,
+                              GLX_DOUBLEBUFFER,
+                              True,
+                              None};
+    int count = 0;
+    GLXFBConfig* configs = glXChooseFBConfig(display, DefaultScreen(display), attributes, &count);
+    if (configs == nullptr || count == 0) {
+        if (configs != nullptr) XFree(configs);
+        *error = std::string("no RGBA8 pbuffer configuration on display ") + name;
+        return false;
+    }
+    const GLXFBConfig config = configs[0];
+    XFree(configs);
+
+    int (*previous)(Display*, XErrorEvent*) = XSetErrorHandler(RecordXError);
+    g_xError = 0;
+    const int pbufferAttributes[] = {
+        GLX_PBUFFER_WIDTH, width, GLX_PBUFFER_HEIGHT, height, GLX_PRESERVED_CONTENTS, True, None};
+    pbuffer_ = glXCreatePbuffer(display, config, pbufferAttributes);
+    context_ = glXCreateNewContext(display, config, GLX_RGBA_TYPE, nullptr, True);
+    XSync(display, False);
+    XSetErrorHandler(previous);
+    if (pbuffer_ == 0 || context_ == nullptr || g_xError != 0) {
+        *error = "the X server refused a " + std::to_string(width) + " x " +
+                 std::to_string(height) + " pbuffer (X error " + std::to_string(g_xError) + ")";
+        return false;
+    }
+    if (!glXMakeContextCurrent(display, pbuffer_, pbuffer_, static_cast<GLXContext>(context_))) {
+        *error = "cannot make the pbuffer context current";
+        return false;
+    }
+    width_ = width;
+    height_ = height;
+    return true;
+}
+
+std::vector<uint8_t> OffscreenGL::ReadFrameTopDown() const {
+    std::vector<uint8_t> bottomUp(size_t(width_) * height_ * 4);
+    glFinish();
+    GLint drawBuffer = GL_BACK;
+    glGetIntegerv(GL_DRAW_BUFFER, &drawBuffer);
+    glReadBuffer(GLenum(drawBuffer));
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+    std::vector<uint8_t> topDown(bottomUp.size());
+    const size_t rowBytes = size_t(width_) * 4;
+    for (int y = 0; y < height_; ++y) {
+        std::copy(bottomUp.begin() + long(y * rowBytes),
+                  bottomUp.begin() + long((y + 1) * rowBytes),
+                  topDown.begin() + long((height_ - 1 - y) * rowBytes));
+    }
+    return topDown;
+}

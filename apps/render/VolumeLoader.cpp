@@ -1,0 +1,198 @@
+// Volume files for the applications, checked before the library readers take over.
+#include "VolumeLoader.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "VolumeData.h"
+
+namespace {
+
+struct NamedType {
+    const char* name;
+    const DataType* type;
+};
+
+const NamedType kTypes[] = {
+    {"int8", &VolumeData::dtInt8},       {"uint8", &VolumeData::dtUint8},
+    {"int16", &VolumeData::dtInt16},     {"uint16", &VolumeData::dtUint16},
+    {"int32", &VolumeData::dtInt32},     {"uint32", &VolumeData::dtUint32},
+    {"float32", &VolumeData::dtFloat32},
+};
+
+bool SameType(const DataType& a, const DataType& b) {
+    return bool(a.isFloat) == bool(b.isFloat) && bool(a.isSigned) == bool(b.isSigned) &&
+           a.bitCount == b.bitCount;
+}
+
+std::string SystemError() {
+    return std::strerror(errno);
+}
+
+// Length of a regular file in bytes; throws for anything that cannot be read as one.
+long long FileLength(const std::string& path, FILE* file) {
+    if (std::fseek(file, 0, SEEK_END) != 0) {
+        throw InputError(path + ": cannot seek in the file (" + SystemError() + ")");
+    }
+    const long long length = std::ftell(file);
+    if (length < 0) throw InputError(path + ": cannot determine the file length");
+    std::rewind(file);
+    return length;
+}
+
+FILE* OpenForReading(const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) throw InputError(path + ": cannot open (" + SystemError() + ")");
+    return file;
+}
+
+struct FileCloser {
+    FILE* file;
+    ~FileCloser() {
+        if (file != nullptr) std::fclose(file);
+    }
+};
+
+std::string DimsText(const int dims[3]) {
+    return std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " +
+           std::to_string(dims[2]);
+}
+
+// Sample bytes of a grid, or -1 when they exceed what a VolumeData can hold (2^31 - 1).
+long long SampleBytes(const int dims[3], const DataType& type) {
+    const long long bytes =
+        (long long)(type.bitCount >> 3) * dims[0] * (long long)dims[1] * dims[2];
+    return bytes > 0x7fffffffLL ? -1 : bytes;
+}
+
+std::unique_ptr<VolumeData> NewVolume(const std::string& path, long long bytes) {
+    try {
+        return std::unique_ptr<VolumeData>(new VolumeData());
+    } catch (const std::bad_alloc&) {
+        throw InputError(path + ": not enough memory for " + std::to_string(bytes) + " bytes");
+    }
+}
+
+void CheckAllocated(const VolumeData& volume, const std::string& path, long long bytes) {
+    if (bytes > 0 && volume.GetData() == nullptr) {
+        throw InputError(path + ": not enough memory for " + std::to_string(bytes) + " bytes");
+    }
+}
+
+}  // namespace
+
+bool ParseDataTypeName(const std::string& name, DataType* type) {
+    for (const NamedType& entry : kTypes) {
+        if (name == entry.name) {
+            *type = *entry.type;
+            return true;
+        }
+    }
+    if (name == "float") {
+        *type = VolumeData::dtFloat32;
+        return true;
+    }
+    return false;
+}
+
+std::string DataTypeName(const DataType& type) {
+    for (const NamedType& entry : kTypes) {
+        if (SameType(type, *entry.type)) return entry.name;
+    }
+    // A float flag wins over the signed flag, as everywhere in the library.
+    if (type.isFloat && type.bitCount == 32) return "float32";
+    return "?";
+}
+
+std::unique_ptr<VolumeData> LoadStructuredVolume(const std::string& path) {
+    FILE* file = OpenForReading(path);
+    FileCloser closer{file};
+    const long long length = FileLength(path, file);
+
+    // Header layout (32 bytes, little endian): int32 dims[3] at 0, float32 spacings[3] at 12,
+    // uint8 isFloat at 24, uint8 isSigned at 25, 2 unused bytes, int32 bitCount at 28.
+    unsigned char header[32];
+    if (length < 32 || std::fread(header, 1, 32, file) != 32) {
+        throw InputError(path + ": too short for a volume file (" + std::to_string(length) +
+                         " bytes, the header alone is 32)");
+    }
+    int32_t dims[3];
+    float spacings[3];
+    int32_t bitCount = 0;
+    std::memcpy(dims, header, 12);
+    std::memcpy(spacings, header + 12, 12);
+    std::memcpy(&bitCount, header + 28, 4);
+    const unsigned isFloat = header[24];
+    const unsigned isSigned = header[25];
+
+    if (dims[0] <= 0 || dims[1] <= 0 || dims[2] <= 0) {
+        throw InputError(path + ": not a volume file (dimensions " + DimsText(dims) +
+                         " in the header)");
+    }
+    for (int a = 0; a < 3; ++a) {
+        if (!std::isfinite(spacings[a]) || spacings[a] <= 0.0f) {
+            throw InputError(path + ": not a volume file (spacing " + std::to_string(spacings[a]) +
+                             " in the header; spacings must be positive)");
+        }
+    }
+    DataType type{};
+    type.isFloat = isFloat != 0;
+    type.isSigned = isSigned != 0;
+    type.bitCount = bitCount;
+    if (isFloat > 1 || isSigned > 1 || DataTypeName(type) == "?") {
+        throw InputError(path + ": not a volume file (unknown sample type: float flag " +
+                         std::to_string(isFloat) + ", signed flag " + std::to_string(isSigned) +
+                         ", " + std::to_string(bitCount) + " bits)");
+    }
+    const long long bytes = SampleBytes(dims, type);
+    if (bytes < 0) {
+        throw InputError(path + ": volume of " + DimsText(dims) + " " + DataTypeName(type) +
+                         " samples is larger than 2 GiB");
+    }
+    if (length != 32 + bytes) {
+        throw InputError(path + ": file has " + std::to_string(length) + " bytes, expected " +
+                         std::to_string(32 + bytes) + " for a " + DimsText(dims) + " " +
+                         DataTypeName(type) + " volume (header 32 + samples)");
+    }
+
+    std::unique_ptr<VolumeData> volume = NewVolume(path, bytes);
+    try {
+        volume->ReadStructuredFile(path.c_str());
+    } catch (const std::bad_alloc&) {
+        throw InputError(path + ": not enough memory for " + std::to_string(bytes) + " bytes");
+    }
+    CheckAllocated(*volume, path, bytes);
+    return volume;
+}
+
+std::unique_ptr<VolumeData> LoadRawVolume(const std::string& path, const int dims[3],
+                                          const DataType& type, const float spacings[3]) {
+    const long long bytes = SampleBytes(dims, type);
+    if (bytes < 0) {
+        throw InputError(path + ": volume of " + DimsText(dims) + " " + DataTypeName(type) +
+                         " samples is larger than 2 GiB");
+    }
+    FILE* file = OpenForReading(path);
+    FileCloser closer{file};
+    const long long length = FileLength(path, file);
+    if (length != bytes) {
+        throw InputError(path + ": raw file has " + std::to_string(length) + " bytes, expected " +
+                         std::to_string(bytes) + " for " + DimsText(dims) + " " +
+                         DataTypeName(type) + " samples");
+    }
+    std::unique_ptr<VolumeData> volume = NewVolume(path, bytes);
+    volume->SetDataType(type);
+    volume->SetDimensions(dims);
+    volume->SetSpacings(spacings);
+    try {
+        volume->ReadRawFile(file);
+    } catch (const std::bad_alloc&) {
+        throw InputError(path + ": not enough memory for " + std::to_string(bytes) + " bytes");
+    }
+    CheckAllocated(*volume, path, bytes);
+    return volume;
+}

@@ -1,0 +1,36 @@
+// Loading volumes for the applications: structured files, raw files and the built-in phantom,
+// with every check a library reader leaves out, so that bad input becomes one clear message.
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "DataType.h"
+
+class VolumeData;
+
+// Bad input of the user (a file, an option value). what() is one line that names the file or
+// option and says what is wrong, without a program prefix.
+class InputError : public std::runtime_error {
+public:
+    explicit InputError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Sample type from its name: int8, uint8, int16, uint16, int32, uint32, float32 (or float).
+// Returns false for any other name.
+bool ParseDataTypeName(const std::string& name, DataType* type);
+// The name of a sample type as ParseDataTypeName accepts it ("?" for none of the seven).
+std::string DataTypeName(const DataType& type);
+
+// Reads a structured volume file (32-byte header, then the samples). The header is checked
+// before anything is allocated: positive dimensions, finite positive spacings, a known sample
+// type, at most 2^31 - 1 sample bytes, and a file length of exactly 32 + sample bytes.
+// Throws InputError naming `path`.
+std::unique_ptr<VolumeData> LoadStructuredVolume(const std::string& path);
+
+// Reads a raw sample file of dims[0] x dims[1] x dims[2] samples of `type`, x fastest, little
+// endian, no header; its length must be exactly the sample bytes. Throws InputError naming
+// `path`.
+std::unique_ptr<VolumeData> LoadRawVolume(const std::string& path, const int dims[3],
+                                          const DataType& type, const float spacings[3]);
