@@ -83,12 +83,11 @@ std::vector<uint8_t> OffscreenMIPScene::CompositeOverBackground() {
     for (int j = 0; j < image->height; ++j) {
         const int y = image->windowY + j;
         if (y < 0 || y >= height) continue;  // GL clips the rectangle to the window
-        const int row = height - 1 - y;      // image files run top-down
         for (int i = 0; i < image->width; ++i) {
             const int x = image->windowX + i;
             if (x < 0 || x >= width) continue;
             const float* src = image->pixels + (size_t(j) * image->width + i) * 4;
-            uint8_t* dst = &frame[(size_t(row) * width + x) * 4];
+            uint8_t* dst = &frame[(size_t(y) * width + x) * 4];
             // glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA): dst = src + (1 - src.a) * dst, the
             // source clamped to [0, 1] by the fixed-point colour buffer.
             const float alpha = Clamp01(src[3]);

@@ -36,7 +36,7 @@ public:
     // when `useGrid` is false).
     void CastFrame(bool useGrid = true);
 
-    // The frame as 8-bit RGBA, rows top-down (ready for an image file): background (0, 0, 0, 1)
+    // The frame as 8-bit RGBA, rows bottom-up as glReadPixels returns them: background (0, 0, 0, 1)
     // everywhere, and inside the image rectangle dst = src + (1 - src.a) * dst per channel with
     // the source clamped to [0, 1], then quantised as GL does, round(255 * value).
     std::vector<uint8_t> CompositeOverBackground();

@@ -5,7 +5,6 @@
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 
-#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -94,20 +93,13 @@ bool OffscreenGL::Create(int width, int height, std::string* error) {
     return true;
 }
 
-std::vector<uint8_t> OffscreenGL::ReadFrameTopDown() const {
-    std::vector<uint8_t> bottomUp(size_t(width_) * height_ * 4);
+std::vector<uint8_t> OffscreenGL::ReadFrame() const {
+    std::vector<uint8_t> frame(size_t(width_) * height_ * 4);
     glFinish();
     GLint drawBuffer = GL_BACK;
     glGetIntegerv(GL_DRAW_BUFFER, &drawBuffer);
     glReadBuffer(GLenum(drawBuffer));
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
-    std::vector<uint8_t> topDown(bottomUp.size());
-    const size_t rowBytes = size_t(width_) * 4;
-    for (int y = 0; y < height_; ++y) {
-        std::copy(bottomUp.begin() + long(y * rowBytes),
-                  bottomUp.begin() + long((y + 1) * rowBytes),
-                  topDown.begin() + long((height_ - 1 - y) * rowBytes));
-    }
-    return topDown;
+    glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, frame.data());
+    return frame;
 }

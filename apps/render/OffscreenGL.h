@@ -19,8 +19,8 @@ public:
     // reason in `error`.
     bool Create(int width, int height, std::string* error);
 
-    // glFinish, then the frame as RGBA bytes with rows top-down (image file order).
-    std::vector<uint8_t> ReadFrameTopDown() const;
+    // glFinish, then the frame as RGBA bytes with rows bottom-up (GL window order).
+    std::vector<uint8_t> ReadFrame() const;
 
 private:
     void* display_ = nullptr;

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -20,7 +21,10 @@ public:
     std::string Next() { return argv_[next_++]; }
     // The value `index` of `count` after option `name`.
     std::string Value(const std::string& name, int count, const char* what) {
-        if (next_ >= argc_) {
+        // Another option where a value belongs means the values ran out.
+        const bool missing = next_ >= argc_ || std::string(argv_[next_]).rfind("--", 0) == 0 ||
+                             std::string(argv_[next_]) == "-o";
+        if (missing) {
             throw InputError(name + ": expected " + std::to_string(count) + " value" +
                              (count > 1 ? "s" : "") + " (" + what + ")");
         }
@@ -57,13 +61,22 @@ float ParseFloat(const std::string& option, const std::string& text) {
     return value;
 }
 
+std::string Number(float value) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", double(value));
+    return text;
+}
+
 void ParseSize(const std::string& text, int* width, int* height) {
     const size_t x = text.find('x');
-    if (x == std::string::npos) {
-        throw InputError("--size: expected WIDTHxHEIGHT (e.g. 512x512), got '" + text + "'");
+    try {
+        if (x == std::string::npos) throw InputError("");
+        *width = ParseInt("--size", text.substr(0, x), 1, kMaxImageSide);
+        *height = ParseInt("--size", text.substr(x + 1), 1, kMaxImageSide);
+    } catch (const InputError&) {
+        throw InputError("--size: expected WIDTHxHEIGHT with sides 1 to " +
+                         std::to_string(kMaxImageSide) + " (e.g. 512x512), got '" + text + "'");
     }
-    *width = ParseInt("--size", text.substr(0, x), 1, kMaxImageSide);
-    *height = ParseInt("--size", text.substr(x + 1), 1, kMaxImageSide);
 }
 
 }  // namespace
@@ -95,7 +108,7 @@ RenderOptions ParseRenderOptions(int argc, char** argv) {
                 options.spacing[a] = ParseFloat(arg, args.Value(arg, 3, "SX SY SZ"));
                 if (options.spacing[a] <= 0.0f) {
                     throw InputError("--spacing: spacings must be positive, got " +
-                                     std::to_string(options.spacing[a]));
+                                     Number(options.spacing[a]));
                 }
             }
             options.haveSpacing = true;
@@ -112,14 +125,14 @@ RenderOptions ParseRenderOptions(int argc, char** argv) {
             options.view.zoom = ParseFloat(arg, args.Value(arg, 1, "a factor"));
             if (options.view.zoom <= 0.0f) {
                 throw InputError("--zoom: the factor must be positive, got " +
-                                 std::to_string(options.view.zoom));
+                                 Number(options.view.zoom));
             }
         } else if (arg == "--window") {
             options.windowWidth = ParseFloat(arg, args.Value(arg, 2, "WIDTH CENTRE"));
             options.windowCenter = ParseFloat(arg, args.Value(arg, 2, "WIDTH CENTRE"));
             if (options.windowWidth <= 0.0f) {
                 throw InputError("--window: the width must be positive, got " +
-                                 std::to_string(options.windowWidth));
+                                 Number(options.windowWidth));
             }
             options.haveWindow = true;
         } else if (arg == "--crop") {

@@ -57,6 +57,12 @@ struct FileCloser {
     }
 };
 
+std::string Number(float value) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", double(value));
+    return text;
+}
+
 std::string DimsText(const int dims[3]) {
     return std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " +
            std::to_string(dims[2]);
@@ -135,7 +141,7 @@ std::unique_ptr<VolumeData> LoadStructuredVolume(const std::string& path) {
     }
     for (int a = 0; a < 3; ++a) {
         if (!std::isfinite(spacings[a]) || spacings[a] <= 0.0f) {
-            throw InputError(path + ": not a volume file (spacing " + std::to_string(spacings[a]) +
+            throw InputError(path + ": not a volume file (spacing " + Number(spacings[a]) +
                              " in the header; spacings must be positive)");
         }
     }

@@ -126,7 +126,7 @@ int Run(int argc, char** argv) {
         const auto stop = std::chrono::steady_clock::now();
         milliseconds.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
         if (frame == 0) {
-            picture = options.useGL ? gl.ReadFrameTopDown() : scene.CompositeOverBackground();
+            picture = options.useGL ? gl.ReadFrame() : scene.CompositeOverBackground();
         }
     }
 
