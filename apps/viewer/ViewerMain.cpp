@@ -284,8 +284,9 @@ int main(int argc, char** argv) {
 
     g.scene = CreateView(g.options, &error);
     if (g.scene == nullptr) {
+        // the view could not be made from the given data: bad input
         std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
-        return 1;
+        return 2;
     }
 
     int glutArgc = 1;

@@ -6,7 +6,7 @@
 #include <vector>
 
 struct ViewerOptions {
-    std::string view = "cube";  ///< which scene to show (see ViewFactory)
+    std::string view = "mip";   ///< which scene to show (see ViewFactory)
     int width = 800;            ///< window client width, pixels
     int height = 600;           ///< window client height, pixels
     int frames = 0;             ///< scripted run: frames to render, then exit (0: interactive)
