@@ -11,10 +11,11 @@
 // The framebuffer is RGBA 8 bits per channel with a 24-bit depth buffer,
 // double-buffered: drawing and reading both use the back buffer, so no swap
 // is needed (a single-buffered pbuffer trips Mesa's software path on Xvfb).
-// The constructor never throws and never aborts: on failure Ok() is false and Error() says why (no
-// DISPLAY, no GLX 1.3, no matching config, pbuffer refused). The destructor releases the context,
-// pbuffer and display connection. Not copyable; one context per object, used from the thread that
-// created it.
+// The constructor never throws and never aborts: on failure Ok() is false
+// and Error() says why (no DISPLAY, no GLX 1.3, no matching config, pbuffer
+// refused). The destructor releases the context, pbuffer and display
+// connection. Not copyable; one context per object, used from the thread
+// that created it.
 #pragma once
 
 #include <cstdint>
