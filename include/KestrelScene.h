@@ -1,7 +1,13 @@
-// Umbrella header of KestrelScene: scenes, interaction and the transfer function.
+// Umbrella header of KestrelScene: the scenes a host drives, their
+// interaction, and (through KestrelStandard.h) every class they use.
 #ifndef KESTREL_SCENE_H
 #define KESTREL_SCENE_H
 
 #include "KestrelStandard.h"
+
+#include "RetStatus.h"
+#include "AbstractScene.h"
+#include "Scene.h"
+#include "MIPVRScene.h"
 
 #endif  // KESTREL_SCENE_H
