@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "CoherentVolume.h"
 #include "GridPartition.h"
@@ -98,5 +99,49 @@ void BM_RenderImageFrameOnly512(benchmark::State& state) {
                                                     benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_RenderImageFrameOnly512)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Trilinear samples at scattered positions of the 256^3 volume, through GetValue and through the
+// typed block reads.
+template <class Voxels>
+void SampleScattered(benchmark::State& state, const Voxels& voxels) {
+    std::vector<Vector4> positions;
+    std::uint32_t seed = 12345;
+    for (int i = 0; i < 4096; ++i) {
+        float c[3];
+        for (float& v : c) {
+            seed = seed * 1664525u + 1013904223u;
+            v = float(seed >> 8) * (254.f / 16777216.f);
+        }
+        positions.emplace_back(c[0], c[1], c[2], 1.f);
+    }
+    float sum = 0.f;
+    for (auto _ : state)
+        for (const Vector4& p : positions) {
+            Vector4 q = p;
+            sum += voxels.SampleTrilinear(q);
+        }
+    benchmark::DoNotOptimize(sum);
+    state.counters["samples/s"] =
+        benchmark::Counter(double(positions.size()), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_SampleTrilinearGetValue(benchmark::State& state) {
+    VolumeSampler sampler;
+    sampler.BindVolume(&Volume256());
+    SampleScattered(state, sampler);
+}
+BENCHMARK(BM_SampleTrilinearGetValue)->Unit(benchmark::kMicrosecond);
+
+void BM_SampleTrilinearBlockVoxels(benchmark::State& state) {
+    VolumeSampler sampler;
+    sampler.BindVolume(&Volume256());
+    BlockVoxels<std::uint16_t> voxels;
+    if (!voxels.Bind(sampler)) {
+        state.SkipWithError("volume blocks are not uint16 power-of-two blocks");
+        return;
+    }
+    SampleScattered(state, voxels);
+}
+BENCHMARK(BM_SampleTrilinearBlockVoxels)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -99,11 +99,13 @@ void GridPartition::Init(CoherentVolume* volume, int cellSizeX, int cellSizeY, i
     RunOnAllProcessors(&ComputeCellMinMax, &job);
 }
 
-void GridPartition::ComputeCellMinMax(int threadCount, int threadIndex, void* userData) {
-    const CellMinMaxJob& job = *static_cast<const CellMinMaxJob*>(userData);
-    CoherentVolume* const volume = job.volume;
-    GridPartition& grid = *job.grid;
-    const int* const dims = volume->dimensions;
+namespace {
+
+// One worker's cells: every threadCount-th cell column from threadIndex on. Voxels reads in-range
+// voxels (Voxel(x, y, z)) with the values of CoherentVolume::GetValue.
+template <class Voxels>
+void ScanCells(const Voxels& voxels, GridPartition& grid, int threadCount, int threadIndex) {
+    const int* const dims = voxels.dims;
     const int size[3] = {grid.cellSize[0], grid.cellSize[1], grid.cellSize[2]};
     const int count[3] = {grid.cellCount[0], grid.cellCount[1], grid.cellCount[2]};
     const int step = threadCount > 0 ? threadCount : 1;
@@ -117,11 +119,11 @@ void GridPartition::ComputeCellMinMax(int threadCount, int threadIndex, void* us
                 const int x0 = cx * size[0];
                 const int x1 = x0 + size[0] < dims[0] - 1 ? x0 + size[0] : dims[0] - 1;
                 // The cell's voxels, its successors' first planes included; a NaN voxel is taken.
-                float low = volume->GetValue(x0, y0, z0), high = low;
+                float low = voxels.Voxel(x0, y0, z0), high = low;
                 for (int z = z0; z <= z1; ++z)
                     for (int y = y0; y <= y1; ++y)
                         for (int x = x0; x <= x1; ++x) {
-                            const float v = volume->GetValue(x, y, z);
+                            const float v = voxels.Voxel(x, y, z);
                             if (!(v > low)) low = v;
                             if (!(high > v)) high = v;
                         }
@@ -134,4 +136,16 @@ void GridPartition::ComputeCellMinMax(int threadCount, int threadIndex, void* us
             }
         }
     }
+}
+
+}  // namespace
+
+void GridPartition::ComputeCellMinMax(int threadCount, int threadIndex, void* userData) {
+    const CellMinMaxJob& job = *static_cast<const CellMinMaxJob*>(userData);
+    VolumeSampler sampler;
+    if (!sampler.BindVolume(job.volume)) return;
+    // Typed block reads where the volume allows them, GetValue otherwise.
+    VisitVoxelAccess(sampler, [&](const auto& voxels) {
+        ScanCells(voxels, *job.grid, threadCount, threadIndex);
+    });
 }

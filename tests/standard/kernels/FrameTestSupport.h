@@ -84,12 +84,12 @@ inline std::unique_ptr<TestVolume> MakeVolume(const int dims[3], const float spa
 // Uniformly random values in [lo, hi).
 inline std::unique_ptr<TestVolume> MakeRandomVolume(const int dims[3], const float spacing[3],
                                                     std::mt19937& rng, float lo = 0.f,
-                                                    float hi = 100.f) {
+                                                    float hi = 100.f, int blockEdge = 4) {
     std::uniform_real_distribution<float> value(lo, hi);
     std::vector<float> values(std::size_t(dims[0]) * dims[1] * dims[2]);
     for (float& x : values)
         x = value(rng);
-    return MakeVolume(dims, spacing, std::move(values));
+    return MakeVolume(dims, spacing, std::move(values), blockEdge);
 }
 
 // ---- double-precision 4x4 matrices, column-major like Matrix4x4 ----
