@@ -43,8 +43,9 @@
 //   }
 // Cell cubic: CellCubic f = BuildCellCubic(corners, walk.cell, ray.originVoxel, ray.dirVoxel, t)
 //   gives f(s) = ((a s + b) s + c) s + d, the trilinear interpolant at ray parameter t + s.
-// Grid variants: state.GridCell(mx, my, mz) points at a macro cell's (min, max) pair, indices
-//   clamped to the grid.
+// Grid variants: MacroCellWalk walks the grid's macro cells like CellWalk (Init also takes
+//   state.gridCellSize); state.GridCell(mx, my, mz) points at a macro cell's (min, max) pair,
+//   indices clamped to the grid.
 // Fan-out: RunOnAllProcessors(worker, userData); RunOnProcessors(n, worker, userData) forces the
 //   thread count (tests, benchmarks).
 #pragma once
@@ -486,6 +487,46 @@ struct CellWalk {
         const int a = NextAxis();
         cell[a] += step[a];
         tNext[a] += tDelta[a];
+    }
+};
+
+// Integer division rounding towards minus infinity (divisor positive).
+inline int FloorDivide(int value, int divisor) {
+    return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
+}
+
+// Walk over the macro cells of a min/max grid (GridPartition) along a ray, in order, with the
+// stepping and tie rules of CellWalk. Macro cell m of an axis with cell size g spans voxel
+// coordinates [g m, g (m + 1)]. The entry cell is floor(q) / g moving up and (ceil(q) - 1) / g
+// moving down or not at all (on a boundary plane: the cell below it, whose range includes the
+// plane), with the division rounding down, so that an entry below voxel 0 (a cropping box reaching
+// outside the volume) lies in cell -1, whose far face is ahead of it; read the cell through
+// KernelState::GridCell, which clamps the indices.
+struct MacroCellWalk : CellWalk {
+    void Init(const Vector4& origin, const Vector4& dir, float tStart, float tEnd,
+              const int cellSize[3]) {
+        const float o[3] = {origin.x, origin.y, origin.z};
+        const float d[3] = {dir.x, dir.y, dir.z};
+        for (int a = 0; a < 3; ++a) {
+            const int g = cellSize[a];
+            const float q = o[a] + tStart * d[a];
+            if (d[a] < 0.f) {
+                cell[a] = FloorDivide(int(std::ceil(q)) - 1, g);
+                step[a] = -1;
+                tDelta[a] = -float(g) / d[a];
+                tNext[a] = (float(g * cell[a]) - o[a]) / d[a];
+            } else if (d[a] > 0.f) {
+                cell[a] = FloorDivide(int(std::floor(q)), g);
+                step[a] = 1;
+                tDelta[a] = float(g) / d[a];
+                tNext[a] = (float(g * (cell[a] + 1)) - o[a]) / d[a];
+            } else {
+                cell[a] = FloorDivide(int(std::ceil(q)) - 1, g);
+                step[a] = 0;
+                tDelta[a] = std::numeric_limits<float>::infinity();
+                tNext[a] = tEnd;
+            }
+        }
     }
 };
 

@@ -266,6 +266,56 @@ TEST(CellWalk, PlanesAndZeroComponentsFollowTheCellRules) {
     EXPECT_EQ(walk.cell[1], 1);
 }
 
+// The macro cells of the walk are those a brute-force enumeration of the crossings of the planes
+// g m finds, in order; the box reaches below voxel 0, as a cropping box may.
+TEST(MacroCellWalk, VisitsExactlyTheMacroCellsOfABruteForceEnumerationInOrder) {
+    std::mt19937 rng(8);
+    std::uniform_real_distribution<float> position(-6.f, 25.f);
+    const double lo[3] = {-0.7, -0.7, -0.7}, hi[3] = {19, 19, 19};
+    int walked = 0;
+    for (int n = 0; n < 3000; ++n) {
+        const int g[3] = {1 + int(rng() % 6), 1 + int(rng() % 6), 1 + int(rng() % 6)};
+        const Vector4 origin(position(rng), position(rng), position(rng), 1.f);
+        Vector4 dir = RandomDirection(rng);
+        if (n % 10 == 1) dir = Vector4(0.f, dir.y < 0 ? -1.f : 1.f, 0.f, 0.f);
+        const double o[3] = {origin.x, origin.y, origin.z}, d[3] = {dir.x, dir.y, dir.z};
+        double tNear, tFar;
+        SlabIntersect(o, d, lo, hi, tNear, tFar);
+        tNear = std::max(tNear, 0.0);
+        if (!(tFar > tNear + 1e-3)) continue;
+        ++walked;
+        std::vector<Visit> visits;
+        MacroCellWalk walk;
+        walk.Init(origin, dir, float(tNear), float(tFar), g);
+        for (float t = float(tNear); t < float(tFar) && visits.size() < 1000;) {
+            const float tExit = walk.Exit(float(tFar));
+            visits.push_back({{walk.cell[0], walk.cell[1], walk.cell[2]}, t, tExit});
+            walk.Advance();
+            t = tExit;
+        }
+        // Brute force on the grid scaled by 1 / g: its unit cells are the macro cells.
+        const double os[3] = {o[0] / g[0], o[1] / g[1], o[2] / g[2]};
+        const double ds[3] = {d[0] / g[0], d[1] / g[1], d[2] / g[2]};
+        const std::vector<Visit> got = WithoutShortPieces(visits, 1e-4);
+        const std::vector<Visit> expected =
+            WithoutShortPieces(BruteForceCells(os, ds, float(tNear), float(tFar)), 1e-4);
+        ASSERT_EQ(got.size(), expected.size()) << "ray " << n;
+        for (std::size_t i = 0; i < got.size(); ++i)
+            for (int a = 0; a < 3; ++a)
+                ASSERT_EQ(got[i].cell[a], expected[i].cell[a]) << "ray " << n << " piece " << i;
+    }
+    EXPECT_GT(walked, 800);
+
+    // A zero component on a boundary plane takes the cell below the plane, whose range holds it.
+    MacroCellWalk walk;
+    const int nine[3] = {9, 9, 9};
+    walk.Init(Vector4(9.f, 18.f, 4.f, 1.f), Vector4(0.f, 0.f, 1.f, 0.f), 0.f, 10.f, nine);
+    EXPECT_EQ(walk.cell[0], 0);
+    EXPECT_EQ(walk.cell[1], 1);
+    EXPECT_EQ(walk.cell[2], 0);
+    EXPECT_EQ(walk.Exit(10.f), 5.f);
+}
+
 // Along random rays through a random volume, each cell's cubic equals the trilinear interpolant of
 // the volume at random points of the segment, and its coefficients equal the expansion of the
 // eight weight products computed corner by corner in double precision.
