@@ -244,21 +244,22 @@ void OnClose() {
     DestroyScene();
 }
 
-// True when an X display can be opened; otherwise prints one line.
-bool CheckDisplay() {
+// Opens the X display, or prints one line and returns null. The caller keeps this connection
+// open until GLUT has made its own: when the last client of an X server disconnects, the server
+// resets, and a connection made during that reset is dropped (freeglut then fails at random).
+Display* OpenDisplay() {
     char const* name = std::getenv("DISPLAY");
     if (name == nullptr || name[0] == '\0') {
         std::fprintf(stderr, "%s: no display: DISPLAY is not set (start an X server or Xvfb)\n",
                      kProgram);
-        return false;
+        return nullptr;
     }
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
         std::fprintf(stderr, "%s: cannot open X display '%s'\n", kProgram, name);
-        return false;
+        return nullptr;
     }
-    XCloseDisplay(display);
-    return true;
+    return display;
 }
 
 }  // namespace
@@ -280,12 +281,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     g.scriptPlayed = g.script.empty();
-    if (!CheckDisplay()) return 1;
+    Display* const probe = OpenDisplay();
+    if (probe == nullptr) return 1;
 
     g.scene = CreateView(g.options, &error);
     if (g.scene == nullptr) {
         // the view could not be made from the given data: bad input
         std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+        XCloseDisplay(probe);
         return 2;
     }
 
@@ -297,6 +300,7 @@ int main(int argc, char** argv) {
     glutInitWindowSize(g.options.width, g.options.height);
     glutInitWindowPosition(0, 0);
     glutCreateWindow(kProgram);
+    XCloseDisplay(probe);  // GLUT's own connection is up
     UpdateTitle();
 
     g.scene->Init();  // once, with the context current
