@@ -5,9 +5,30 @@
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace {
+// Opens $DISPLAY, retrying for up to two seconds: an X server resets when
+// its last client disconnects (the previous test process, say), and drops
+// connections made during the reset.
+Display* OpenWithRetry() {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (Display* d = XOpenDisplay(nullptr)) return d;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return nullptr;
+}
+
+// One display connection per process, opened on first use and never closed:
+// closing it unloads Mesa's driver, whose remaining allocations a leak
+// checker then reports without a module name that a suppression could match.
+Display* SharedDisplay() {
+    static Display* display = OpenWithRetry();
+    return display;
+}
+
 // X errors (e.g. a refused pbuffer) must not end the test process.
 int g_xError = 0;
 int RecordXError(Display*, XErrorEvent* e) {
@@ -25,10 +46,7 @@ struct GLTestContext::Impl {
 bool GLTestContext::DisplayAvailable() {
     char const* name = std::getenv("DISPLAY");
     if (name == nullptr || name[0] == '\0') return false;
-    Display* d = XOpenDisplay(nullptr);
-    if (d == nullptr) return false;
-    XCloseDisplay(d);
-    return true;
+    return SharedDisplay() != nullptr;
 }
 
 GLTestContext::GLTestContext(int width, int height) : width_(width), height_(height) {
@@ -42,7 +60,7 @@ GLTestContext::GLTestContext(int width, int height) : width_(width), height_(hei
         return;
     }
     impl_ = new Impl;
-    impl_->display = XOpenDisplay(nullptr);
+    impl_->display = SharedDisplay();
     if (impl_->display == nullptr) {
         error_ = std::string("cannot open X display ") + name;
         return;
@@ -117,7 +135,7 @@ GLTestContext::~GLTestContext() {
         glXMakeContextCurrent(dpy, None, None, nullptr);
         if (impl_->context != nullptr) glXDestroyContext(dpy, impl_->context);
         if (impl_->pbuffer != 0) glXDestroyPbuffer(dpy, impl_->pbuffer);
-        XCloseDisplay(dpy);
+        XSync(dpy, False);
     }
     delete impl_;
 }
