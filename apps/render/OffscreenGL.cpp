@@ -5,7 +5,9 @@
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -33,7 +35,13 @@ bool OffscreenGL::Create(int width, int height, std::string* error) {
         *error = "DISPLAY is not set (an X server, e.g. Xvfb, is needed)";
         return false;
     }
-    Display* display = XOpenDisplay(nullptr);
+    // An X server resets when its last client leaves and drops connections made meanwhile, so
+    // a refused connection is retried a few times before giving up.
+    Display* display = nullptr;
+    for (int attempt = 0; attempt < 10 && display == nullptr; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50 * attempt));
+        display = XOpenDisplay(nullptr);
+    }
     if (display == nullptr) {
         *error = std::string("cannot open X display ") + name;
         return false;
