@@ -88,6 +88,9 @@ RenderOptions ParseRenderOptions(int argc, char** argv) {
         const std::string arg = args.Next();
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--view") {
+            const std::string view = args.Value(arg, 1, "mip");
+            if (view != "mip") throw InputError("--view: unknown view '" + view + "' (known: mip)");
         } else if (arg == "--raw") {
             options.rawPath = args.Value(arg, 1, "a raw sample file");
         } else if (arg == "--dims") {
@@ -195,6 +198,8 @@ Volume (default: the built-in head phantom):
   --phantom-size N          grid of the built-in phantom, N^3 (default 256)
 
 View:
+  --view NAME               the view to render: mip (maximum-intensity projection, the
+                            default and for now the only one)
   --size WxH                image size in pixels (default 512x512)
   --azimuth DEG             turn about the vertical screen axis (default 0: front view)
   --elevation DEG           then tilt; positive looks down onto the top (default 0)
