@@ -167,35 +167,6 @@ TEST(MIPVRSceneExtent, PhysicalSizeOfTheBrickedVolume) {
     kernel.volume = bricked;
 }
 
-TEST(MIPVRSceneExtent, AnisotropicVolumeBrickedWithItsSpacing) {
-    VolumeData volume;
-    const float spacing[3] = {0.7f, 1.3f, 2.5f};
-    MakeVolume<uint16_t>(volume, VolumeData::dtUint16, 9, 17, 4, 5, 0, 1000, spacing);
-    ExposedMIPVRScene scene;
-    scene.SetData(&volume);
-    float size[3];
-    scene.GetSize3D(size);
-    EXPECT_FLOAT_EQ(size[0], 9 * 0.7f);
-    EXPECT_FLOAT_EQ(size[1], 17 * 1.3f);
-    EXPECT_FLOAT_EQ(size[2], 4 * 2.5f);
-    // The bricked copy holds the host's voxels.
-    CoherentVolume* bricked = scene.GetKernelModule().volume;
-    EXPECT_EQ(bricked->GetValue(0, 0, 0), 0.0f);
-    EXPECT_EQ(bricked->GetValue(8, 16, 3), 1000.0f);
-    EXPECT_EQ(bricked->GetValue(4, 7, 2), 5.0f);
-}
-
-TEST(MIPVRSceneKernel, ConstructorWiresFiveDistinctObjects) {
-    MIPVRScene scene;
-    MIPVR& kernel = scene.GetKernelModule();
-    ASSERT_NE(kernel.volume, nullptr);
-    ASSERT_NE(kernel.gridPartition, nullptr);
-    ASSERT_NE(kernel.mipParam, nullptr);
-    ASSERT_NE(kernel.vrSceneParam, nullptr);
-    ASSERT_NE(kernel.image, nullptr);
-    EXPECT_EQ(&kernel, &scene.GetKernelModule());
-}
-
 // The scene overrides no input handler: a left drag rotates exactly as in Scene.
 TEST(MIPVRSceneInteraction, DragsMatchThePlainScene) {
     MIPVRScene mip;
