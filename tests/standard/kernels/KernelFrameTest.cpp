@@ -162,6 +162,14 @@ TEST(RunOnProcessors, SharesOfThreadsThatCannotStartRunOnTheCaller) {
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(job.onCaller[i], expectedOnCaller[i]) << i;
 
+    // One processor: no thread is started at all.
+    gStartCalls = 0;
+    CountingJob single(1);
+    RunOnProcessors(1, &CountingWorker, &single, &RefuseOddThreads);
+    EXPECT_EQ(gStartCalls, 0);
+    EXPECT_EQ(single.calls[0], 1);
+    EXPECT_EQ(single.onCaller[0], 1);
+
     // No thread at all: the image is still complete.
     Scene scene(Translation(0, 0, -60));
     VRImage image;
