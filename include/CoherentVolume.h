@@ -60,7 +60,18 @@ public:
     }
 
 private:
+    friend class CoherentVolume;
+
+    // A buffer of exactly `count` elements: data or the spare when their size
+    // matches, else a new one; the other buffers are released. A count below
+    // 1 releases both and returns null.
+    T* TakeBuffer(std::int64_t count);
+
     int depth_;  // slices held in data (sz), so that copies know the size
+    // Voxel buffer of the block that held this index before the last
+    // AllocateBlocks, kept for the next fill to reuse; released by it.
+    T* spare_;
+    std::int64_t spareCount_;  // elements of spare_
 };
 
 // The bricked volume. Blocks of blockSize voxels (64^3 by default) tile the
@@ -156,6 +167,11 @@ private:
     void ForgetFastPath();
     // Records the geometry of the block array AllocateBlocks has just made.
     void RememberFastPath(BlockArray* array, const void* blocks, SampleKind kind, int count);
+    // SetBlockSlice for the blocks of T that AllocateBlocks made: one pass
+    // over the slab in source order, each row split among its blocks, with the
+    // same results as filling block by block.
+    template <typename T>
+    void FillSlab(const T* samples, int blockZ, int depth);
     // Replaces the blocks by a duplicate of other's (deep copy).
     void CopyBlocksFrom(const CoherentVolume& other);
     // Number of blocks to visit: the allocated count for an array this volume

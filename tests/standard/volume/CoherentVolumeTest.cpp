@@ -142,6 +142,16 @@ TEST(CoherentVolume, UniformBlocksKeepNoBuffer) {
     EXPECT_TRUE(std::isnan(fv.GetValue(1, 0, 0)));
     EXPECT_EQ(BlockAt<float>(fv, 1).data, nullptr);
     EXPECT_EQ(fv.GetValue(1, 0, 1), 0.0f);
+
+    // {0, NaN, 5, 5}: the running range restarts after the NaN and ends at 5, 5,
+    // yet the block is not uniform and keeps every voxel
+    const float mixed[4] = {0.0f, nan, 5.0f, 5.0f};
+    VolumeData m = MakeVolume<float>(4, 1, 1, [&](int x, int, int) { return mixed[x]; });
+    CoherentVolume mv;
+    mv.SetData(&m);
+    EXPECT_EQ(mv.GetValue(0, 0, 0), 0.0f);
+    EXPECT_TRUE(std::isnan(mv.GetValue(1, 0, 0)));
+    EXPECT_EQ(mv.GetValue(2, 0, 0), 5.0f);
 }
 
 TEST(CoherentVolume, ConversionsToFloatAndRange) {
@@ -309,5 +319,49 @@ TYPED_TEST(CoherentVolumeTyped, ReadsAndRangesMatchTheDenseGrid) {
             EXPECT_EQ(BlockAt<T>(cv, 0).data, nullptr);  // the constant corner
             EXPECT_NE(BlockAt<T>(cv, 1).data, nullptr);
         }
+
+        // The same grid through a block array installed by the caller: filled
+        // block by block through Block::SetData and read through the virtual
+        // interface. Both ways must give identical blocks.
+        CoherentVolume manual;
+        manual.SetBlockSize(shape);
+        manual.SetDimensions(dims);
+        manual.SetDataType(TypeOf<T>());
+        const int count = cv.blockNum[0] * cv.blockNum[1] * cv.blockNum[2];
+        manual.blockArray = new TBlockArray<T>(count);
+        manual.SetData(v.GetData());
+        for (int b = 0; b < count; ++b) {
+            const TBlock<T>& a = BlockAt<T>(cv, b);
+            const TBlock<T>& m = BlockAt<T>(manual, b);
+            ASSERT_EQ(a.rowPitch, m.rowPitch) << b;
+            ASSERT_EQ(a.slicePitch, m.slicePitch) << b;
+            ASSERT_EQ(a.minValue, m.minValue) << b;
+            ASSERT_EQ(a.maxValue, m.maxValue) << b;
+            ASSERT_EQ(a.data == nullptr, m.data == nullptr) << b;
+        }
+        for (int z = 0; z < dims[2]; z += 2)
+            for (int y = 0; y < dims[1]; ++y)
+                for (int x = 0; x < dims[0]; ++x)
+                    ASSERT_EQ(manual.GetValue(x, y, z), cv.GetValue(x, y, z));
+        EXPECT_EQ(CoherentVolume(manual).blockArray, nullptr);  // not ours to duplicate
     }
+}
+
+TYPED_TEST(CoherentVolumeTyped, RebrickingTheSameShapeReplacesEveryVoxel) {
+    using T = TypeParam;
+    VolumeData first = MakeRandomVolume<T>(20, 7, 9, 1);
+    VolumeData second = MakeRandomVolume<T>(20, 7, 9, 2);
+    T* s = static_cast<T*>(second.GetData());
+    std::fill(s, s + 20 * 7 * 4, s[0]);  // the first 4 slices uniform in the second
+    CoherentVolume cv;
+    const int bs[3] = {8, 4, 4};
+    cv.SetBlockSize(bs);
+    cv.SetData(&first);
+    cv.SetData(&second);  // the old blocks' buffers are reused where sizes match
+    for (int z = 0; z < 9; ++z)
+        for (int y = 0; y < 7; ++y)
+            for (int x = 0; x < 20; ++x)
+                ASSERT_EQ(cv.GetValue(x, y, z), static_cast<float>(s[x + 20 * (y + 7 * z)]));
+    for (int b = 0; b < 6; ++b)
+        EXPECT_EQ(BlockAt<T>(cv, b).data, nullptr) << b;
 }
