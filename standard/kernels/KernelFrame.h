@@ -183,6 +183,16 @@ struct VolumeSampler {
     // Voxel at in-range indices.
     float Voxel(int x, int y, int z) const { return volume->GetValue(x, y, z); }
 
+    // Folds the in-range voxels x0 .. x1 of row (y, z) into a running range: low = v unless
+    // v > low, high = v unless high > v (so a NaN voxel is taken into both).
+    void AccumulateRow(int x0, int x1, int y, int z, float& low, float& high) const {
+        for (int x = x0; x <= x1; ++x) {
+            const float v = volume->GetValue(x, y, z);
+            if (!(v > low)) low = v;
+            if (!(high > v)) high = v;
+        }
+    }
+
     // Voxel value with each index clamped to its axis.
     float FetchVoxel(int i, int j, int k) const {
         return volume->GetValue(ClampIndex(i, dims[0]), ClampIndex(j, dims[1]),
@@ -247,6 +257,31 @@ struct BlockVoxels {
     // Voxel at in-range indices.
     float Voxel(int x, int y, int z) const {
         return BlockOf(x, y, z).Fetch(x & mask[0], y & mask[1], z & mask[2]);
+    }
+
+    // As VolumeSampler::AccumulateRow: the row piece inside each block by one pointer, a uniform
+    // block's piece by its one value.
+    void AccumulateRow(int x0, int x1, int y, int z, float& low, float& high) const {
+        for (int x = x0; x <= x1;) {
+            const int blockLast = x | mask[0];
+            const int last = blockLast < x1 ? blockLast : x1;
+            const TBlock<T>& block = BlockOf(x, y, z);
+            if (!block.data) {
+                const float v = float(block.minValue);
+                if (!(v > low)) low = v;
+                if (!(high > v)) high = v;
+            } else {
+                const T* p = block.data + (x & mask[0]) +
+                             std::ptrdiff_t(y & mask[1]) * block.rowPitch +
+                             std::ptrdiff_t(z & mask[2]) * block.slicePitch;
+                for (int n = last - x; n >= 0; --n, ++p) {
+                    const float v = float(*p);
+                    if (!(v > low)) low = v;
+                    if (!(high > v)) high = v;
+                }
+            }
+            x = last + 1;
+        }
     }
 
     float FetchVoxel(int i, int j, int k) const {

@@ -102,7 +102,7 @@ void GridPartition::Init(CoherentVolume* volume, int cellSizeX, int cellSizeY, i
 namespace {
 
 // One worker's cells: every threadCount-th cell column from threadIndex on. Voxels reads in-range
-// voxels (Voxel(x, y, z)) with the values of CoherentVolume::GetValue.
+// voxels (Voxel, AccumulateRow) with the values of CoherentVolume::GetValue.
 template <class Voxels>
 void ScanCells(const Voxels& voxels, GridPartition& grid, int threadCount, int threadIndex) {
     const int* const dims = voxels.dims;
@@ -122,11 +122,7 @@ void ScanCells(const Voxels& voxels, GridPartition& grid, int threadCount, int t
                 float low = voxels.Voxel(x0, y0, z0), high = low;
                 for (int z = z0; z <= z1; ++z)
                     for (int y = y0; y <= y1; ++y)
-                        for (int x = x0; x <= x1; ++x) {
-                            const float v = voxels.Voxel(x, y, z);
-                            if (!(v > low)) low = v;
-                            if (!(high > v)) high = v;
-                        }
+                        voxels.AccumulateRow(x0, x1, y, z, low, high);
                 float* const cell =
                     grid.minMax +
                     2 * (std::size_t(cx) +

@@ -3,6 +3,8 @@
 // trilinear samples and normals must be identical; and the per-frame choice of the read path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -102,6 +104,59 @@ TYPED_TEST(BlockVoxelsTyped, ReadsWhatTheGenericPathReads) {
         const Vector4 n1 = typed.ComputeNormal(p), n2 = generic.ComputeNormal(p);
         // Bitwise equal, NaN from a flat neighbourhood included.
         ASSERT_EQ(std::memcmp(&n1, &n2, sizeof(Vector4)), 0) << p.x << " " << p.y << " " << p.z;
+    }
+}
+
+// Row ranges, with rows that cross blocks, lie in uniform blocks, and (float) hold a NaN, which
+// both paths must take into the range the same way.
+TYPED_TEST(BlockVoxelsTyped, AccumulatesRowRangesLikeTheGenericPath) {
+    std::mt19937 rng(33);
+    CoherentVolume volume;
+    const int blockSize[3] = {4, 2, 8};
+    Fill<TypeParam>(volume, blockSize, rng);
+    if (std::is_floating_point<TypeParam>::value) {
+        // Rebuild with one NaN voxel at (9, 7, 8).
+        VolumeData data;
+        const int dims[3] = {21, 14, 10};
+        const float spacing[3] = {1.f, 1.f, 1.f};
+        data.SetDataType(VolumeData::dtFloat32);
+        data.SetDimensions(dims);
+        data.SetSpacings(spacing);
+        data.Allocate();
+        float* samples = static_cast<float*>(data.GetData());
+        for (int i = 0; i < 21 * 14 * 10; ++i)
+            samples[i] = volume.GetValue(i % 21, (i / 21) % 14, i / 294);
+        samples[9 + 21 * (7 + 14 * 8)] = std::numeric_limits<float>::quiet_NaN();
+        volume.SetData(&data);
+    }
+    VolumeSampler generic;
+    generic.BindVolume(&volume);
+    BlockVoxels<TypeParam> typed;
+    ASSERT_TRUE(typed.Bind(generic));
+    for (int n = 0; n < 3000; ++n) {
+        int x0 = int(rng() % 21), x1 = int(rng() % 21);
+        if (x0 > x1) std::swap(x0, x1);
+        const int y = int(rng() % 14), z = int(rng() % 10);
+        const float start = generic.Voxel(x0, y, z);
+        float low1 = start, high1 = start, low2 = start, high2 = start;
+        typed.AccumulateRow(x0, x1, y, z, low1, high1);
+        generic.AccumulateRow(x0, x1, y, z, low2, high2);
+        ASSERT_EQ(std::memcmp(&low1, &low2, sizeof(float)), 0)
+            << x0 << ".." << x1 << " " << y << " " << z;
+        ASSERT_EQ(std::memcmp(&high1, &high2, sizeof(float)), 0)
+            << x0 << ".." << x1 << " " << y << " " << z;
+        // And the range is the plain one where no NaN is involved.
+        float lo = INFINITY, hi = -INFINITY;
+        bool nan = false;
+        for (int x = x0; x <= x1; ++x) {
+            const float v = volume.GetValue(x, y, z);
+            nan = nan || std::isnan(v);
+            lo = std::min(lo, v), hi = std::max(hi, v);
+        }
+        if (!nan) {
+            ASSERT_EQ(low1, lo);
+            ASSERT_EQ(high1, hi);
+        }
     }
 }
 
