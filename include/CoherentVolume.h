@@ -85,6 +85,13 @@ private:
 // sizes that are powers of two the block and local position come from shifts
 // and masks, and the block is read without virtual calls.
 //
+// Memory: a uniform block (all voxels equal) keeps no voxel buffer.
+// AllocateBlocks hands the old blocks' buffers to the new blocks of the same
+// index and type; the first fill of a block reuses its buffer if the size
+// matches and releases it otherwise, so rebricking a volume of the same shape
+// allocates nothing, and after a complete fill no block holds more than its
+// voxels.
+//
 // Owns blockArray (deleted through its virtual destructor). Copies are DEEP:
 // copy construction and assignment duplicate every block made by
 // AllocateBlocks (a block array the caller installed through the public
@@ -122,7 +129,8 @@ public:
     /// empty blocks of the type of dataType (none for an unsupported type).
     void AllocateBlocks();
     /// Takes dimensions, spacings and type from `volume`, recomputes blockNum,
-    /// allocates and fills the blocks. No-op for null or a volume without data.
+    /// allocates and fills the blocks. No-op for null, a volume without data,
+    /// or one whose buffer is smaller than its fields describe.
     void SetData(VolumeData* volume);
     /// Fills every block from a dense grid of `dimensions` (x fastest).
     void SetData(void* samples);
@@ -227,7 +235,8 @@ extern template class TBlockArray<unsigned short>;
 extern template class TBlockArray<unsigned int>;
 
 inline float CoherentVolume::GetValue(int x, int y, int z) {
-    if (blockArray == nullptr || blockArray != fastArray_) return GetValueThroughBlocks(x, y, z);
+    // an array not made by AllocateBlocks (or none) is read the general way
+    if (blockArray != fastArray_ || blockArray == nullptr) return GetValueThroughBlocks(x, y, z);
     // block coordinates and the position inside the block
     int bx, by, bz;
     if (fastPowerOfTwo_) {
