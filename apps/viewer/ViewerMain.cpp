@@ -5,6 +5,8 @@
 // set and a pointer warp when `setCursor` is set.
 #include <GL/glew.h>
 #include <GL/freeglut.h>
+#include <GL/glx.h>
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <unistd.h>
 
@@ -325,6 +327,14 @@ int main(int argc, char** argv) {
     glutCreateWindow(kProgram);
     XCloseDisplay(probe);  // GLUT's own connection is up
     UpdateTitle();
+    // A held key must reach the scene as repeated presses and one release at
+    // the end (its walking speed grows per press and drops at a release). X
+    // normally sends a release before every repeated press; ask the server not
+    // to, on GLUT's connection (the one of the current GLX context).
+    if (::Display* glutDisplay = glXGetCurrentDisplay()) {
+        Bool supported = False;
+        XkbSetDetectableAutoRepeat(glutDisplay, True, &supported);
+    }
 
     g.scene->Init();  // once, with the context current
 

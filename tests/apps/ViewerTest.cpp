@@ -274,15 +274,16 @@ TEST(ViewerScripted, UnwritableScreenshotFailsWithOneLine) {
     EXPECT_NE(r.err.find("/nonexistent-dir/shot.png"), std::string::npos) << r.err;
 }
 
-// A private Xvfb so that real pointer events reach only our window.
+// A private Xvfb so that real pointer events reach only our window. Keys
+// held down auto-repeat after 100 ms, every 20 ms.
 class PrivateX {
 public:
     PrivateX() {
         int fds[2];
         if (pipe(fds) != 0) return;
-        child_ =
-            Spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "640x480x24", "-nolisten", "tcp"},
-                  "-", fds[1]);
+        child_ = Spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "640x480x24", "-nolisten", "tcp",
+                        "-ardelay", "100", "-arinterval", "20"},
+                       "-", fds[1]);
         close(fds[1]);
         pollfd p{fds[0], POLLIN, 0};
         std::string number;
@@ -376,4 +377,41 @@ TEST(ViewerInteractive, XdotoolDragChangesThePicture) {
         }
     EXPECT_EQ(greenBefore, 0);
     EXPECT_GT(greenAfter, 500);
+}
+
+TEST(ViewerInteractive, HeldKeyAcceleratesTheWalk) {
+    if (RunProgram({"sh", "-c", "command -v xdotool && command -v Xvfb"}, "-").code != 0)
+        GTEST_SKIP() << "xdotool or Xvfb not installed";
+    PrivateX x;
+    if (x.Display().empty()) GTEST_SKIP() << "could not start a private Xvfb";
+    std::string const dir = Temp("held");
+    ASSERT_EQ(RunProgram({"mkdir", "-p", dir}, "-").code, 0);
+    Child const viewer = Spawn(
+        {ViewerExe(), "--view", "cube", "--size", "200x150", "--endoscopy", "--shot-dir", dir},
+        x.Display());
+    auto xdo = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), "xdotool");
+        return RunProgram(args, x.Display(), 20);
+    };
+    RunResult const found = xdo({"search", "--sync", "--name", "kestrel-viewer"});
+    ASSERT_EQ(found.code, 0) << found.err;
+    std::string const win = found.out.substr(0, found.out.find('\n'));
+    ASSERT_EQ(xdo({"mousemove", "--window", win, "--sync", "100", "75"}).code, 0);
+
+    // Holding w for 0.5 s gives n of about 20 presses. Repeated presses
+    // without releases in between accelerate: the walk is 0.1 n (n + 1) / 2,
+    // about 20 units, far past the cube (the eye starts 4.5 units in front of
+    // its centre), so the view ahead is empty. Were each repeat preceded by a
+    // release, the walk would be 0.1 n (about 2 units) and the cyan face
+    // would fill the centre. Any n from 11 to 35 tells the two apart.
+    ASSERT_EQ(xdo({"keydown", "w", "sleep", "0.5", "keyup", "w"}).code, 0);
+    ASSERT_EQ(xdo({"key", "p"}).code, 0);
+    std::string const shot = dir + "/kestrel-viewer-001.png";
+    ASSERT_TRUE(WaitForFile(shot, 20));
+    ASSERT_EQ(xdo({"key", "q"}).code, 0);
+    EXPECT_EQ(Wait(viewer, 20), 0) << ReadFile(viewer.errPath);
+    Image const im = Load(shot);
+    ASSERT_EQ(im.w, 200);
+    Rgb const centre = At(im.rgba, im.w, 100, 75);
+    EXPECT_TRUE(Close(centre, kGrey)) << centre[0] << " " << centre[1] << " " << centre[2];
 }
