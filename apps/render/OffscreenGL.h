@@ -7,7 +7,8 @@
 
 // A current GL context of width x height pixels on the X display named by $DISPLAY: RGBA 8 bits
 // per channel with a 24-bit depth buffer, drawn and read in its back buffer. Not copyable; used
-// from the thread that created it.
+// from the thread that created it. Meant for one context per process: the destructor releases
+// the context and pbuffer but leaves the display connection to the end of the process.
 class OffscreenGL {
 public:
     OffscreenGL() = default;
