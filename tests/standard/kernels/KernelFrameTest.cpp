@@ -13,6 +13,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 #include "FrameTestSupport.h"
@@ -180,6 +181,22 @@ TEST(RunOnProcessors, SharesOfThreadsThatCannotStartRunOnTheCaller) {
     RunOnProcessors(4, &RenderPixelsWorker<ConstantTracer>, &render, &RefuseAllThreads);
     for (int i = 0; i < 37 * 23 * 4; ++i)
         ASSERT_FALSE(std::isnan(image.pixels[i])) << i;
+}
+
+// A share that throws on the calling thread: the started threads are joined before the exception
+// leaves, so their records outlive them.
+TEST(RunOnProcessors, JoinsTheStartedThreadsBeforeAnExceptionLeaves) {
+    struct Job {
+        std::atomic<int> finished{0};
+    } job;
+    auto worker = [](int, int threadIndex, void* userData) {
+        Job& j = *static_cast<Job*>(userData);
+        if (threadIndex == 0) throw std::runtime_error("share 0 failed");
+        usleep(20000);  // still running when share 0 throws
+        ++j.finished;
+    };
+    EXPECT_THROW(RunOnProcessors(4, worker, &job), std::runtime_error);
+    EXPECT_EQ(job.finished, 3);
 }
 
 // With the whole window looking into the box, every ray hits: the tracer runs once per pixel, so
