@@ -34,7 +34,8 @@ public:
     virtual void Destroy();
     virtual void Keyboard(unsigned char key, int x, int y, retStatus& status);
     virtual void KeyboardUp(unsigned char key, int x, int y, retStatus& status);
-    /// Special keys (arrows, function keys) with the host's key code.
+    /// Special keys (arrows, function keys) with the host's key code. The
+    /// name `Speckey` (not SpecialKey) is part of the interface.
     virtual void Speckey(int key, int x, int y, retStatus& status);
     virtual void SpecialUp(int key, int x, int y, retStatus& status);
     virtual void LButtonDown(int x, int y, retStatus& status);
