@@ -1,5 +1,6 @@
 // kestrel-render: batch and headless maximum-intensity projection of a volume to a PNG file.
 #include <GL/glew.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -76,6 +77,10 @@ int Run(int argc, char** argv) {
     }
 
     // Claim the output first: an unwritable destination fails before any work.
+    struct stat existing;
+    if (stat(options.outputPath.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
+        return Fail(kExitBadInput, "--output " + options.outputPath + ": is a folder, not a file");
+    }
     AtomicOutputFile output(options.outputPath);
     std::string reason;
     if (!output.Open(&reason))

@@ -321,6 +321,10 @@ TEST(RenderToolCommandLine, BadInputGivesOneLineExitCode2AndNoOutput) {
     EXPECT_EQ(denied.code, 2);
     EXPECT_NE(denied.err.find(folder + "/no/such/dir/x.png"), std::string::npos) << denied.err;
 
+    const RunResult folderOutput = Render({"--phantom-size", "8", "--output", folder});
+    EXPECT_EQ(folderOutput.code, 2);
+    EXPECT_NE(folderOutput.err.find("folder"), std::string::npos) << folderOutput.err;
+
     // --gl without a display is a bad option, not a crash.
     const RunResult noDisplay = Render({"--gl", "--phantom-size", "8", "--output", output});
     EXPECT_EQ(noDisplay.code, 2);
