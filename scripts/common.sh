@@ -19,7 +19,7 @@ kestrel_start_xvfb() {
   while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do
     display=$((display + 1))
   done
-  Xvfb ":${display}" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb ":${display}" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
   KESTREL_XVFB_PID=$!
   trap 'kill "$KESTREL_XVFB_PID" 2>/dev/null || true' EXIT
   export DISPLAY=":${display}"
