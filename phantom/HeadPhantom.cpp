@@ -241,6 +241,7 @@ void FillHeadPhantom(uint16_t* voxels, const int dims[3]) {
 
 VolumeData* CreateHeadPhantom(int dimX, int dimY, int dimZ) {
     if (dimX <= 0 || dimY <= 0 || dimZ <= 0) return nullptr;
+    if (2.0 * double(dimX) * double(dimY) * double(dimZ) >= 2147483648.0) return nullptr;
     const int dims[3] = {dimX, dimY, dimZ};
     const float spacings[3] = {kHeadPhantomExtentMm / float(dimX),
                                kHeadPhantomExtentMm / float(dimY),

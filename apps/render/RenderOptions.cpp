@@ -116,7 +116,7 @@ RenderOptions ParseRenderOptions(int argc, char** argv) {
             }
             options.haveSpacing = true;
         } else if (arg == "--phantom-size") {
-            options.phantomSize = ParseInt(arg, args.Value(arg, 1, "N"), 2, 1024);
+            options.phantomSize = ParseInt(arg, args.Value(arg, 1, "N"), 2, 1000);
             options.havePhantomSize = true;
         } else if (arg == "--size") {
             ParseSize(args.Value(arg, 1, "WIDTHxHEIGHT"), &options.width, &options.height);
@@ -195,7 +195,7 @@ Volume (default: the built-in head phantom):
   --dims X Y Z                voxel counts
   --type T                    int8, uint8, int16, uint16, int32, uint32 or float32
   --spacing SX SY SZ          voxel size (default 1 1 1)
-  --phantom-size N          grid of the built-in phantom, N^3 (default 256)
+  --phantom-size N          grid of the built-in phantom, N^3, N from 2 to 1000 (default 256)
 
 View:
   --view NAME               the view to render: mip (maximum-intensity projection, the

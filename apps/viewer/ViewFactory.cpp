@@ -135,7 +135,7 @@ std::unique_ptr<VolumeData> LoadViewVolume(ViewerOptions const& options) {
     }
     if (!file.empty()) return LoadStructuredVolume(file);
     int size = 256;
-    if (havePhantomSize) ToInt(Setting(options, "phantom-size"), 2, 1024, &size);
+    if (havePhantomSize) ToInt(Setting(options, "phantom-size"), 2, 1000, &size);
     return std::unique_ptr<VolumeData>(CreateHeadPhantom(size));
 }
 
@@ -255,8 +255,8 @@ int ParseViewOption(std::vector<std::string> const& args, size_t index, ViewerOp
     }
     if (option == "--phantom-size") {
         int size = 0;
-        if (index + 1 >= args.size() || !ToInt(args[index + 1], 2, 1024, &size)) {
-            *error = "--phantom-size: expected an integer from 2 to 1024";
+        if (index + 1 >= args.size() || !ToInt(args[index + 1], 2, 1000, &size)) {
+            *error = "--phantom-size: expected an integer from 2 to 1000";
             return -1;
         }
         options->viewSettings["phantom-size"] = args[index + 1];
@@ -302,7 +302,7 @@ std::string ViewOptionsHelp() {
            "  --raw FILE           raw samples (x fastest, little endian), with\n"
            "  --dims X Y Z         voxel counts, --type T (int8, uint8, int16, uint16,\n"
            "  --spacing SX SY SZ   int32, uint32, float32) and the voxel size (1 1 1)\n"
-           "  --phantom-size N     phantom grid N^3 (default 256)\n"
+           "  --phantom-size N     phantom grid N^3 (2 to 1000, default 256)\n"
            "  --window WIDTH CENTRE  grey window (default: the volume's value range)\n"
            "  --crop X0 X1 Y0 Y1 Z0 Z1  cropping box, voxel coordinates\n";
 }

@@ -296,6 +296,9 @@ TEST(HeadPhantomGrid, SpacingsKeepThePhysicalExtent) {
 
     EXPECT_EQ(CreateHeadPhantom(0), nullptr);
     EXPECT_EQ(CreateHeadPhantom(16, -1, 16), nullptr);
+    // 1024^3 uint16 samples are 2^31 bytes, beyond what a volume can address.
+    EXPECT_EQ(CreateHeadPhantom(1024), nullptr);
+    EXPECT_EQ(CreateHeadPhantom(65536, 65536, 1), nullptr);
 }
 
 }  // namespace
