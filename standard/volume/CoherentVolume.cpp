@@ -535,9 +535,9 @@ void CoherentVolume::SetData(void* samples) {
 template <typename T>
 void CoherentVolume::FillSlab(const T* samples, int blockZ, int depth) {
     const int sz = std::min(blockSize[2], depth);
-    if (sz < 1) return;
     const int columns = blockNum[0];
     const int rows = blockNum[1];
+    if (sz < 1 || columns < 1 || rows < 1) return;
     const std::int64_t rowStride = dimensions[0];
     const std::int64_t sliceStride = rowStride * dimensions[1];
     TBlock<T>* const blocks = static_cast<TBlockArray<T>*>(blockArray)->blocks;
