@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cmath>
+#include <limits>
 
 // Maximum of f(s) = ((A s + B) s + C) s + D over [s0, s1], s0 <= s1.
 // The end values always count; a critical point counts only strictly inside
@@ -19,29 +20,25 @@ inline float CubicMaximum(float A, float B, float C, float D, float s0, float s1
     float result = f(s0);
     const float atEnd = f(s1);
     if (atEnd > result) result = atEnd;
+    // The candidates are evaluated unconditionally and kept only when they
+    // qualify: selects instead of data-dependent branches in the hot loop.
+    const float lowest = -std::numeric_limits<float>::infinity();
     if (A != 0.0f) {
         const float h = B / (3.0f * A);
         const float l = C / (3.0f * A);
         const float disc = h * h - l;
-        if (disc > 0.0f) {
-            const float m = std::sqrt(disc);
-            const float r1 = h > 0.0f ? -h - m : m - h;
-            const float r2 = l / r1;
-            if (r1 > s0 && r1 < s1) {
-                const float v = f(r1);
-                if (v > result) result = v;
-            }
-            if (r2 > s0 && r2 < s1) {
-                const float v = f(r2);
-                if (v > result) result = v;
-            }
-        }
+        const bool real = disc > 0.0f;
+        const float m = std::sqrt(real ? disc : 0.0f);
+        const float r1 = h > 0.0f ? -h - m : m - h;
+        const float r2 = l / r1;
+        const float v1 = real & (r1 > s0) & (r1 < s1) ? f(r1) : lowest;
+        const float v2 = real & (r2 > s0) & (r2 < s1) ? f(r2) : lowest;
+        if (v1 > result) result = v1;
+        if (v2 > result) result = v2;
     } else if (B != 0.0f) {
         const float r = -C / (2.0f * B);
-        if (r > s0 && r < s1) {
-            const float v = f(r);
-            if (v > result) result = v;
-        }
+        const float v = (r > s0) & (r < s1) ? f(r) : lowest;
+        if (v > result) result = v;
     }
     return result;
 }

@@ -1,0 +1,170 @@
+// Frame time of the maximum-intensity projection of the built-in head phantom
+// (256^3 uint16), 512 x 512 pixels, twelve views around the vertical axis.
+//
+// Each benchmark iteration is one frame: the ray set-up of the view
+// (CalculateVRSceneParamAndImageRegion, VRImage::Allocate) and the kernel.
+// Views cycle through azimuth 0, 30, ..., 330 degrees about the model's
+// vertical (y) axis, the camera fitted as a scene fits it (fovy 45, bounding
+// sphere filling the view, scale 1). Reported counters: median_ms and min_ms
+// per frame, cpu_ms (processor time of all threads per frame, less sensitive
+// to other load on the machine), mean_grey of the views over the whole window (for comparing with
+// the peer's images). bench/vtk_mip_peer.py runs this benchmark beside VTK.
+//
+// Environment (used by the peer script):
+//   KESTREL_MIP_RAW=<path>   write the phantom's samples there (raw uint16, x fastest)
+//   KESTREL_MIP_DUMP=<dir>   write each view's grey image, composited over black,
+//                            as <dir>/kestrel_view<N>.f32 (512 x 512 floats, rows bottom-up)
+//   KESTREL_MIP_SIZE=<n>     phantom edge instead of 256 (quick profiling runs)
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CoherentVolume.h"
+#include "GridPartition.h"
+#include "HeadPhantom.h"
+#include "MIPRayCasterParam.h"
+#include "MIPVR.h"
+#include "Quaternion.h"
+#include "SceneParam.h"
+#include "VRImage.h"
+#include "VRSceneParam.h"
+#include "VolumeData.h"
+
+namespace {
+
+constexpr int kImageSize = 512;
+constexpr int kViews = 12;
+
+struct PhantomFrame {
+    std::unique_ptr<VolumeData> data;
+    CoherentVolume volume;
+    GridPartition grid;
+    MIPRayCasterParam param;
+    VRSceneParam sceneParam;
+    VRImage image;
+    MIPVR kernel;
+
+    PhantomFrame() {
+        const char* sizeText = std::getenv("KESTREL_MIP_SIZE");
+        data.reset(CreateHeadPhantom(sizeText ? std::atoi(sizeText) : 256));
+        if (const char* raw = std::getenv("KESTREL_MIP_RAW")) {
+            if (FILE* file = std::fopen(raw, "wb")) {
+                data->WriteRawFile(file);
+                std::fclose(file);
+            }
+        }
+        // What a MIP scene does with a new volume.
+        double lo, hi;
+        data->GetMinMaxValue(lo, hi);
+        param.windowCenter = float((lo + hi) * 0.5);
+        param.windowWidth = float(hi - lo);
+        volume.SetData(data.get());
+        grid.Init(&volume, 0.4f);
+        for (int a = 0; a < 3; ++a) {
+            sceneParam.croppingBounds[2 * a] = 0.0f;
+            sceneParam.croppingBounds[2 * a + 1] = float(volume.dimensions[a] - 1);
+        }
+        kernel.volume = &volume;
+        kernel.gridPartition = &grid;
+        kernel.mipParam = &param;
+        kernel.vrSceneParam = &sceneParam;
+        kernel.image = &image;
+    }
+
+    // Camera of view `view`, then the frame's ray set-up and image region.
+    void SetView(int view) {
+        float size[3];
+        for (int a = 0; a < 3; ++a)
+            size[a] = float(volume.dimensions[a]) * volume.spacings[a];
+        SceneParam camera;
+        camera.InitSceneParam(45.0f, 1.0f, size);
+        const float azimuth = float(view) * 30.0f * 3.14159265f / 180.0f;
+        camera.rotation = Quaternion(0.0f, 1.0f, 0.0f, azimuth);
+        Matrix4x4 viewMatrix, projection;
+        camera.CalculateMatrix(&viewMatrix, &projection);
+        const int viewport[2] = {kImageSize, kImageSize};
+        sceneParam.CalculateVRSceneParamAndImageRegion(viewport, volume.dimensions, volume.spacings,
+                                                       viewMatrix, projection, &image.windowX,
+                                                       &image.width);
+        image.Allocate();
+    }
+
+    // Grey of the view over the whole window: the region over black, as drawn.
+    std::vector<float> WindowGrey() const {
+        std::vector<float> grey(std::size_t(kImageSize) * kImageSize, 0.0f);
+        for (int j = 0; j < image.height; ++j)
+            for (int i = 0; i < image.width; ++i) {
+                const int x = image.windowX + i, y = image.windowY + j;
+                if (x < 0 || y < 0 || x >= kImageSize || y >= kImageSize) continue;
+                grey[std::size_t(y) * kImageSize + x] =
+                    image.pixels[(std::size_t(j) * image.width + i) * 4];
+            }
+        return grey;
+    }
+};
+
+PhantomFrame& Frame() {
+    static PhantomFrame frame;
+    return frame;
+}
+
+void MipFrames(benchmark::State& state, bool withGrid) {
+    PhantomFrame& frame = Frame();
+    const char* dumpDir = std::getenv("KESTREL_MIP_DUMP");
+    std::vector<double> ms;
+    double greySum = 0.0;
+    int view = 0;
+    const std::clock_t cpuStart = std::clock();
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        frame.SetView(view);
+        if (withGrid)
+            frame.kernel.RenderWithGridPartition();
+        else
+            frame.kernel.RenderWithoutGridPartition();
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        state.SetIterationTime(elapsed.count());
+        ms.push_back(elapsed.count() * 1e3);
+        if (ms.size() <= std::size_t(kViews)) {
+            const std::vector<float> grey = frame.WindowGrey();
+            for (float g : grey)
+                greySum += g;
+            if (dumpDir && withGrid) {
+                const std::string path =
+                    std::string(dumpDir) + "/kestrel_view" + std::to_string(view) + ".f32";
+                if (FILE* file = std::fopen(path.c_str(), "wb")) {
+                    std::fwrite(grey.data(), sizeof(float), grey.size(), file);
+                    std::fclose(file);
+                }
+            }
+        }
+        view = (view + 1) % kViews;
+    }
+    const double cpuMs = double(std::clock() - cpuStart) * 1e3 / CLOCKS_PER_SEC;
+    std::sort(ms.begin(), ms.end());
+    state.counters["cpu_ms"] = cpuMs / double(ms.size());
+    state.counters["median_ms"] = ms[ms.size() / 2];
+    state.counters["min_ms"] = ms.front();
+    state.counters["mean_grey"] =
+        greySum / (double(std::min<std::size_t>(ms.size(), kViews)) * kImageSize * kImageSize);
+}
+
+}  // namespace
+
+// Three passes over the twelve views with the grid, one without (it is slower).
+BENCHMARK_CAPTURE(MipFrames, RenderWithGridPartition, true)
+    ->UseManualTime()
+    ->Iterations(3 * kViews)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(MipFrames, RenderWithoutGridPartition, false)
+    ->UseManualTime()
+    ->Iterations(kViews)
+    ->Unit(benchmark::kMillisecond);
