@@ -86,6 +86,7 @@ def run_vtk(raw, passes, sample_distance, threads):
     reader.SetDataExtent(0, EDGE - 1, 0, EDGE - 1, 0, EDGE - 1)
     reader.SetDataSpacing(*spacing)
     reader.SetDataOrigin(0.0, 0.0, 0.0)
+    reader.FileLowerLeftOn()  # rows in file order: y grows with the row index, as in Kestrel
     reader.Update()
     lo, hi = reader.GetOutput().GetScalarRange()
 
@@ -154,6 +155,8 @@ def main():
     parser.add_argument("--passes", type=int, default=3)
     parser.add_argument("--sample-distance", type=float, default=1.0)
     parser.add_argument("--threads", type=int, default=2)
+    parser.add_argument("--save-images", metavar="DIR",
+                        help="write both images of every view as 8-bit PGM files into DIR")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as workdir:
         raw, kestrel = run_kestrel(args.bench, workdir, args.passes)
@@ -162,6 +165,15 @@ def main():
         for view in range(VIEWS):
             ours = np.fromfile(os.path.join(workdir, "kestrel_view%d.f32" % view), np.float32)
             diffs.append(float(np.mean(np.abs(np.clip(ours, 0, 1) - images[view]))))
+            if args.save_images:
+                os.makedirs(args.save_images, exist_ok=True)
+                for name, grey in (("kestrel", np.clip(ours, 0, 1)), ("vtk", images[view])):
+                    # PGM rows run top-down; both images are stored bottom-up.
+                    rows = np.flipud((grey * 255.0 + 0.5).astype(np.uint8).reshape(IMAGE, IMAGE))
+                    with open(os.path.join(args.save_images, "%s_view%02d.pgm" % (name, view)),
+                              "wb") as out:
+                        out.write(b"P5 %d %d 255\n" % (IMAGE, IMAGE))
+                        out.write(rows.tobytes())
     peer_median, peer_min = statistics.median(wall), min(wall)
     print("MIP, head phantom %d^3 uint16, %dx%d, %d views about the vertical axis" %
           (EDGE, IMAGE, IMAGE, VIEWS))
