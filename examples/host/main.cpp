@@ -17,7 +17,8 @@ int main() {
     volume.SetSpacings(spacings);
     volume.Allocate();
     auto* samples = static_cast<uint16_t*>(volume.GetData());
-    for (int i = 0; i < dims[0] * dims[1] * dims[2]; ++i) samples[i] = static_cast<uint16_t>(i % 1000);
+    for (int i = 0; i < dims[0] * dims[1] * dims[2]; ++i)
+        samples[i] = static_cast<uint16_t>(i % 1000);
 
     const std::string path = "kestrel-example-host.vol";
     volume.WriteStructuredFile(path.c_str());
@@ -36,11 +37,13 @@ int main() {
     SceneParam camera;
     MIPRayCasterParam mip;
 
-    std::printf("volume %d x %d x %d, value range [%g, %g], blocks %d x %d x %d, voxel (5,1,2) = %g\n",
-                dims[0], dims[1], dims[2], minValue, maxValue, blockNum[0], blockNum[1], blockNum[2],
-                bricked.GetValue(5, 1, 2));
+    std::printf(
+        "volume %d x %d x %d, value range [%g, %g], blocks %d x %d x %d, voxel (5,1,2) = %g\n",
+        dims[0], dims[1], dims[2], minValue, maxValue, blockNum[0], blockNum[1], blockNum[2],
+        bricked.GetValue(5, 1, 2));
     const bool ok = minValue == 0 && maxValue == 999 && blockNum[0] == 2 && blockNum[1] == 1 &&
-                    blockNum[2] == 1 && bricked.GetValue(5, 1, 2) == (5 + 100 * (1 + 64 * 2)) % 1000;
+                    blockNum[2] == 1 &&
+                    bricked.GetValue(5, 1, 2) == (5 + 100 * (1 + 64 * 2)) % 1000;
     std::printf(ok ? "example host: OK\n" : "example host: unexpected result\n");
     return ok ? 0 : 1;
 }
