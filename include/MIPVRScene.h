@@ -59,8 +59,13 @@ public:
     void GetCroppingBounds(float* const bounds);
 
 protected:
-    /// Clears to black, sets up the rays and the image rectangle, casts it and draws it.
+    /// Clears to black, casts the image (CastImage) and draws it.
     void RenderContent() override;
+    /// The kernel part of RenderContent without GL: sets up the rays and the image rectangle for
+    /// the current matrices and viewport, allocates the image and casts it, with the grid
+    /// partition or with the plain cell walk. Returns false (image untouched) when there is no
+    /// bricked volume yet.
+    bool CastImage(bool useGridPartition = true);
     /// The physical extent dimensions x spacings of the bricked volume (of the host's volume if
     /// the kernel's volume was set to null; Scene's 2, 2, 2 cube when neither exists).
     void GetSize3D(float* const size) override;

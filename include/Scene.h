@@ -98,6 +98,9 @@ protected:
     virtual void GetSize3D(float* const size);
     /// The extent returned by GetSize3D changed: refit at the next Render.
     void SetSize3DModified() { size3DModified = true; }
+    /// The camera part of Render without GL: refits the camera when the extent changed and
+    /// recomputes viewMatrix and projectionMatrix.
+    void UpdateCamera();
 
     int pressX;                  ///< x at the press that started a drag, window coords
     int pressY;                  ///< y at the press that started a drag, window coords

@@ -122,25 +122,32 @@ void MIPVRScene::RenderContent() {
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClearDepth(1.0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (CastImage()) kernelModule.image->Render();
+}
 
+bool MIPVRScene::CastImage(bool useGridPartition) {
     CoherentVolume* volume = kernelModule.volume;
     VRSceneParam* rays = kernelModule.vrSceneParam;
     VRImage* image = kernelModule.image;
-    if (volume == nullptr || rays == nullptr || image == nullptr) return;
+    if (volume == nullptr || rays == nullptr || image == nullptr) return false;
     int dims[3];
     float spacings[3];
     volume->GetDimensions(dims);
     volume->GetSpacings(spacings);
     // Nothing bricked yet: the background only.
-    if (dims[0] <= 0 || dims[1] <= 0 || dims[2] <= 0) return;
+    if (dims[0] <= 0 || dims[1] <= 0 || dims[2] <= 0) return false;
 
     // Ray set-up and the window rectangle the volume covers, written into the image.
     rays->CalculateVRSceneParamAndImageRegion(viewport, dims, spacings, GetViewMatrix(),
                                               GetProjectionMatrix(), &image->windowX,
                                               &image->width);
     image->Allocate();
-    kernelModule.RenderWithGridPartition();
-    image->Render();
+    if (useGridPartition) {
+        kernelModule.RenderWithGridPartition();
+    } else {
+        kernelModule.RenderWithoutGridPartition();
+    }
+    return true;
 }
 
 void MIPVRScene::GetSize3D(float* const size) {

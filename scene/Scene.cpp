@@ -42,7 +42,7 @@ void Scene::Resize(int width, int height) {
     glViewport(0, 0, width, height);
 }
 
-void Scene::Render() {
+void Scene::UpdateCamera() {
     if (size3DModified) {
         // refit the camera distance to the extent; the transform stays
         float size[3];
@@ -51,6 +51,10 @@ void Scene::Render() {
         size3DModified = false;
     }
     sceneParam.CalculateMatrix(&viewMatrix, &projectionMatrix);
+}
+
+void Scene::Render() {
+    UpdateCamera();
     glMatrixMode(GL_PROJECTION);
     glLoadMatrixf(projectionMatrix);
     glMatrixMode(GL_MODELVIEW);

@@ -3,9 +3,7 @@
 
 #include <cmath>
 
-#include "CoherentVolume.h"
 #include "VRImage.h"
-#include "VRSceneParam.h"
 
 namespace {
 
@@ -38,34 +36,8 @@ void OffscreenMIPScene::SetView(const ViewAngles& view) {
 }
 
 void OffscreenMIPScene::CastFrame(bool useGrid) {
-    // Scene::Render: refit when the extent changed, then the matrices.
-    if (size3DModified) {
-        float size[3];
-        GetSize3D(size);
-        sceneParam.InitSceneParam(size);
-        size3DModified = false;
-    }
-    sceneParam.CalculateMatrix(&viewMatrix, &projectionMatrix);
-
-    // MIPVRScene::RenderContent without the GL calls.
-    MIPVR& kernel = GetKernelModule();
-    if (kernel.volume == nullptr || kernel.vrSceneParam == nullptr || kernel.image == nullptr) {
-        return;
-    }
-    int dims[3];
-    float spacings[3];
-    kernel.volume->GetDimensions(dims);
-    kernel.volume->GetSpacings(spacings);
-    if (dims[0] <= 0 || dims[1] <= 0 || dims[2] <= 0) return;
-    VRImage& image = *kernel.image;
-    kernel.vrSceneParam->CalculateVRSceneParamAndImageRegion(
-        viewport, dims, spacings, viewMatrix, projectionMatrix, &image.windowX, &image.width);
-    image.Allocate();
-    if (useGrid) {
-        kernel.RenderWithGridPartition();
-    } else {
-        kernel.RenderWithoutGridPartition();
-    }
+    UpdateCamera();
+    CastImage(useGrid);
 }
 
 std::vector<uint8_t> OffscreenMIPScene::CompositeOverBackground() {
