@@ -35,6 +35,14 @@ struct GenericCorners {
     void Fetch(int cx, int cy, int cz, float corners[8]) const {
         state->FetchCellCorners(cx, cy, cz, corners);
     }
+
+    // The walk's position; this fetcher keeps none.
+    struct Cursor {};
+    void Place(const int[3], Cursor&) const {}
+    void Step(const int[3], int, int, Cursor&) const {}
+    void Read(const int cell[3], const Cursor&, float corners[8]) const {
+        Fetch(cell[0], cell[1], cell[2], corners);
+    }
 };
 
 // Corners read straight from the blocks of sample type T, for power-of-two
@@ -108,6 +116,80 @@ struct BlockCorners {
         corners[6] = static_cast<float>(p[dy + dz]);
         corners[7] = static_cast<float>(p[dx + dy + dz]);
     }
+
+    // The walk's position inside one block, so that entering the next cell is
+    // one add to a pointer. A cell is direct when it needs no clamping
+    // (0 <= c <= dims - 2 per axis) and lies inside one block (local index
+    // <= block extent - 2); other cells go through Fetch.
+    struct Cursor {
+        const T* base;            // voxel (c_x, c_y, c_z) in the block's buffer
+        std::ptrdiff_t pitch[3];  // elements per step along x, y, z in the block
+        int local[3];             // cell index inside the block
+        int limit[3];             // largest local index of a direct cell
+        float uniformValue;       // the block's value when it keeps no buffer
+        bool direct;              // the cell is read through base
+        bool uniform;             // the block is uniform
+    };
+
+    void Place(const int cell[3], Cursor& c) const {
+        c.direct = false;
+        int b[3];
+        for (int a = 0; a < 3; ++a) {
+            if (unsigned(cell[a]) >= unsigned(dimMax[a])) return;  // clamping needed
+            b[a] = cell[a] >> shift[a];
+            c.local[a] = cell[a] & mask[a];
+            const int start = b[a] << shift[a];
+            const int extent =
+                dimMax[a] + 1 - start < mask[a] + 1 ? dimMax[a] + 1 - start : mask[a] + 1;
+            c.limit[a] = extent - 2;
+            if (c.local[a] > c.limit[a]) return;  // the cell straddles two blocks
+        }
+        const TBlock<T>& block = blocks[b[0] + blockNum[0] * (b[1] + blockNum[1] * b[2])];
+        c.direct = true;
+        c.uniform = block.data == nullptr;
+        c.uniformValue = static_cast<float>(block.minValue);
+        c.pitch[0] = 1;
+        c.pitch[1] = block.rowPitch;
+        c.pitch[2] = block.slicePitch;
+        c.base = c.uniform
+                     ? nullptr
+                     : block.data + c.local[0] + c.local[1] * c.pitch[1] + c.local[2] * c.pitch[2];
+    }
+
+    // The walk entered `cell` by `step` along `axis`.
+    void Step(const int cell[3], int axis, int step, Cursor& c) const {
+        if (c.direct) {
+            const int next = c.local[axis] + step;
+            if (unsigned(next) <= unsigned(c.limit[axis])) {
+                c.local[axis] = next;
+                if (!c.uniform) c.base += step * c.pitch[axis];
+                return;
+            }
+        }
+        Place(cell, c);
+    }
+
+    void Read(const int cell[3], const Cursor& c, float corners[8]) const {
+        if (!c.direct) {
+            Fetch(cell[0], cell[1], cell[2], corners);
+            return;
+        }
+        if (c.uniform) {
+            for (int i = 0; i < 8; ++i)
+                corners[i] = c.uniformValue;
+            return;
+        }
+        const T* p = c.base;
+        const std::ptrdiff_t dy = c.pitch[1], dz = c.pitch[2];
+        corners[0] = static_cast<float>(p[0]);
+        corners[1] = static_cast<float>(p[1]);
+        corners[2] = static_cast<float>(p[dy]);
+        corners[3] = static_cast<float>(p[dy + 1]);
+        corners[4] = static_cast<float>(p[dz]);
+        corners[5] = static_cast<float>(p[dz + 1]);
+        corners[6] = static_cast<float>(p[dy + dz]);
+        corners[7] = static_cast<float>(p[dy + dz + 1]);
+    }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -116,6 +198,26 @@ struct BlockCorners {
 // Integer division rounding towards minus infinity (g > 0).
 inline int FloorDiv(int i, int g) {
     return i >= 0 ? i / g : -((-i + g - 1) / g);
+}
+
+// True when CubicMaximum(f, 0, s1) is certainly not above `maximum`, proved
+// without its divisions and square root. On [0, s1] the cubic lies below the
+// chord between its end values plus the chord error bound
+//   s1^2 / 8 * max|f''|,  max|f''| <= 6 |a| |s1| + 2 |b|,
+// and CubicMaximum's float evaluations stay within
+//   err = 1e-6 (|a| s1^3 + |b| s1^2 + |c| s1 + |d| + bulge + |maximum|)
+// of the true values (Horner's bound is about 4e-7 of the same sum). The end
+// value at s1 is the very float CubicMaximum computes, and f(0) = d exactly.
+// So skipping here never changes a maximum: the image stays bit-identical.
+// NaN coefficients fail the test and take the full path.
+inline bool CubicStaysBelow(const CellCubic& f, float s1, float maximum) {
+    const float atEnd = ((f.a * s1 + f.b) * s1 + f.c) * s1 + f.d;
+    const float ends = atEnd > f.d ? atEnd : f.d;
+    const float as1 = std::abs(s1), aa = std::abs(f.a), ab = std::abs(f.b);
+    const float bulge = as1 * as1 * 0.125f * (6.0f * aa * as1 + 2.0f * ab);
+    const float err = 1e-6f * (((aa * as1 + ab) * as1 + std::abs(f.c)) * as1 + std::abs(f.d) +
+                               bulge + std::abs(maximum));
+    return ends + bulge + err < maximum;
 }
 
 template <class Corners, bool kSkipping>
@@ -128,17 +230,38 @@ struct MipTracer {
     // One visited cell over [t, tExit]: raise `maximum` by the cell cubic's
     // maximum, unless no corner exceeds it (a trilinear interpolant never
     // exceeds its largest corner).
-    void ProcessCell(const int cell[3], const PixelRay& ray, float t, float tExit,
-                     float& maximum) const {
-        float v[8];
-        corners.Fetch(cell[0], cell[1], cell[2], v);
+    static void ProcessCell(const float v[8], const int cell[3], const PixelRay& ray, float t,
+                            float tExit, float& maximum) {
         const float m01 = v[0] > v[1] ? v[0] : v[1], m23 = v[2] > v[3] ? v[2] : v[3];
         const float m45 = v[4] > v[5] ? v[4] : v[5], m67 = v[6] > v[7] ? v[6] : v[7];
         const float m03 = m01 > m23 ? m01 : m23, m47 = m45 > m67 ? m45 : m67;
         if (!((m03 > m47 ? m03 : m47) > maximum)) return;  // skip: no corner above the maximum
         const CellCubic f = BuildCellCubic(v, cell, ray.originVoxel, ray.dirVoxel, t);
-        const float cellMaximum = CubicMaximum(f.a, f.b, f.c, f.d, 0.0f, tExit - t);
+        const float s1 = tExit - t;
+        if (CubicStaysBelow(f, s1, maximum)) return;  // skip: the cubic cannot raise the maximum
+        const float cellMaximum = CubicMaximum(f.a, f.b, f.c, f.d, 0.0f, s1);
         if (cellMaximum > maximum) maximum = cellMaximum;
+    }
+
+    // The voxel cells from t (< end) to `end`: the whole ray, or its part in
+    // one macro cell (the walk then restarts at the macro cell's entry).
+    void WalkCells(const PixelRay& ray, float t, float end, float& maximum) const {
+        CellWalk walk;
+        walk.Init(ray.originVoxel, ray.dirVoxel, t, ray.tFar);
+        typename Corners::Cursor cursor;
+        corners.Place(walk.cell, cursor);
+        for (;;) {
+            const float tExit = walk.Exit(end);
+            float v[8];
+            corners.Read(walk.cell, cursor, v);
+            ProcessCell(v, walk.cell, ray, t, tExit, maximum);
+            if (!(tExit < end)) return;
+            // enter next cell
+            const int axis = walk.NextAxis();
+            walk.Advance();
+            corners.Step(walk.cell, axis, walk.step[axis], cursor);
+            t = tExit;
+        }
     }
 
     // Maximum along the ray from its entry sample and every cell it crosses.
@@ -147,14 +270,7 @@ struct MipTracer {
                       ray.originVoxel.y + ray.tNear * ray.dirVoxel.y,
                       ray.originVoxel.z + ray.tNear * ray.dirVoxel.z, 1.0f);
         float maximum = state->SampleTrilinear(entry);
-        CellWalk walk;
-        walk.Init(ray.originVoxel, ray.dirVoxel, ray.tNear, ray.tFar);
-        for (float t = ray.tNear; t < ray.tFar;) {
-            const float tExit = walk.Exit(ray.tFar);
-            ProcessCell(walk.cell, ray, t, tExit, maximum);
-            walk.Advance();  // enter next cell
-            t = tExit;
-        }
+        WalkCells(ray, ray.tNear, ray.tFar, maximum);
         return maximum;
     }
 
@@ -211,17 +327,7 @@ struct MipTracer {
             if (macroMaximum > maximum) {
                 // Visit the voxel cells of this macro cell.
                 if (tFar < exit) exit = tFar;
-                CellWalk walk;
-                walk.Init(ray.originVoxel, ray.dirVoxel, t, tFar);
-                if (t < exit) {
-                    for (;;) {
-                        const float tExit = walk.Exit(exit);
-                        ProcessCell(walk.cell, ray, t, tExit, maximum);
-                        walk.Advance();
-                        if (!(tExit < exit)) break;
-                        t = tExit;
-                    }
-                }
+                if (t < exit) WalkCells(ray, t, exit, maximum);
             }  // else skip: nothing in the macro cell exceeds the maximum
             if (!(tFar > exit)) break;
             t = exit;
