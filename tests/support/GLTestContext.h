@@ -8,24 +8,23 @@
 //   std::vector<uint8_t> rgba = gl.ReadPixels8();   // w*h*4 bytes, rows bottom-up
 //   std::vector<float>   rgbaF = gl.ReadPixelsFloat(); // same layout, 0..1
 //
-// The framebuffer is RGBA 8 bits per channel with a 24-bit depth buffer,
-// double-buffered: drawing and reading both use the back buffer, so no swap
-// is needed (a single-buffered pbuffer trips Mesa's software path on Xvfb).
+// The context is an OffscreenGL (apps/common): RGBA 8 bits per channel with a
+// 24-bit depth buffer, drawn and read in its back buffer, so no swap is needed.
 // The constructor never throws and never aborts: on failure Ok() is false
 // and Error() says why (no DISPLAY, no GLX 1.3, no matching config, pbuffer
-// refused). The destructor releases the context, pbuffer and display
-// connection. Not copyable; one context per object, used from the thread
-// that created it.
+// refused). Not copyable; one context per object, used from the thread that
+// created it.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "OffscreenGL.h"
+
 class GLTestContext {
 public:
     GLTestContext(int width, int height);
-    ~GLTestContext();
     GLTestContext(GLTestContext const&) = delete;
     GLTestContext& operator=(GLTestContext const&) = delete;
 
@@ -49,8 +48,7 @@ public:
     static bool DisplayAvailable();
 
 private:
-    struct Impl;
-    Impl* impl_ = nullptr;
+    OffscreenGL context_;
     int width_ = 0;
     int height_ = 0;
     bool ok_ = false;

@@ -11,6 +11,25 @@
 
 namespace {
 
+Display* OpenWithRetry() {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (Display* display = XOpenDisplay(nullptr)) return display;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return nullptr;
+}
+
+// One connection per process, never closed (see the class comment).
+Display* SharedDisplay() {
+    static Display* display = OpenWithRetry();
+    return display;
+}
+
+bool DisplayNameSet() {
+    const char* name = std::getenv("DISPLAY");
+    return name != nullptr && name[0] != '\0';
+}
+
 // X errors (a refused pbuffer) are recorded instead of ending the process.
 int g_xError = 0;
 int RecordXError(Display*, XErrorEvent* event) {
@@ -20,37 +39,37 @@ int RecordXError(Display*, XErrorEvent* event) {
 
 }  // namespace
 
+bool OffscreenGL::DisplayAvailable() {
+    return DisplayNameSet() && SharedDisplay() != nullptr;
+}
+
 OffscreenGL::~OffscreenGL() {
-    Display* display = static_cast<Display*>(display_);
-    if (display == nullptr) return;
+    if (context_ == nullptr && pbuffer_ == 0) return;
+    Display* display = SharedDisplay();
     glXMakeContextCurrent(display, None, None, nullptr);
     if (context_ != nullptr) glXDestroyContext(display, static_cast<GLXContext>(context_));
     if (pbuffer_ != 0) glXDestroyPbuffer(display, pbuffer_);
-    // The display stays open until the process ends: closing it unloads the GL driver, whose
-    // remaining allocations would then be reported as leaks of no known library.
+    XSync(display, False);
 }
 
 bool OffscreenGL::Create(int width, int height, std::string* error) {
-    const char* name = std::getenv("DISPLAY");
-    if (name == nullptr || name[0] == '\0') {
+    if (!DisplayNameSet()) {
         *error = "DISPLAY is not set (an X server, e.g. Xvfb, is needed)";
         return false;
     }
-    // An X server resets when its last client leaves and drops connections made meanwhile, so
-    // a refused connection is retried a few times before giving up.
-    Display* display = nullptr;
-    for (int attempt = 0; attempt < 10 && display == nullptr; ++attempt) {
-        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50 * attempt));
-        display = XOpenDisplay(nullptr);
-    }
-    if (display == nullptr) {
-        *error = std::string("cannot open X display ") + name;
+    const std::string name = std::getenv("DISPLAY");
+    if (width <= 0 || height <= 0) {
+        *error = "the context size must be positive";
         return false;
     }
-    display_ = display;
+    Display* display = SharedDisplay();
+    if (display == nullptr) {
+        *error = "cannot open X display " + name;
+        return false;
+    }
     int major = 0, minor = 0;
     if (!glXQueryVersion(display, &major, &minor) || major < 1 || (major == 1 && minor < 3)) {
-        *error = std::string("GLX 1.3 is not available on display ") + name;
+        *error = "GLX 1.3 is not available on display " + name;
         return false;
     }
     const int attributes[] = {GLX_DRAWABLE_TYPE,
@@ -74,7 +93,7 @@ bool OffscreenGL::Create(int width, int height, std::string* error) {
     GLXFBConfig* configs = glXChooseFBConfig(display, DefaultScreen(display), attributes, &count);
     if (configs == nullptr || count == 0) {
         if (configs != nullptr) XFree(configs);
-        *error = std::string("no RGBA8 pbuffer configuration on display ") + name;
+        *error = "no RGBA8 + depth24 pbuffer configuration on display " + name;
         return false;
     }
     const GLXFBConfig config = configs[0];
@@ -97,18 +116,41 @@ bool OffscreenGL::Create(int width, int height, std::string* error) {
         *error = "cannot make the pbuffer context current";
         return false;
     }
+    glewExperimental = GL_TRUE;
+    const GLenum glewStatus = glewInit();
+    if (glewStatus != GLEW_OK) {
+        *error = std::string("glewInit failed: ") +
+                 reinterpret_cast<const char*>(glewGetErrorString(glewStatus));
+        return false;
+    }
+    GLint drawBuffer = GL_BACK;
+    glGetIntegerv(GL_DRAW_BUFFER, &drawBuffer);
+    glReadBuffer(GLenum(drawBuffer));
+    glViewport(0, 0, width, height);
     width_ = width;
     height_ = height;
     return true;
 }
 
+void OffscreenGL::MakeCurrent() {
+    if (context_ == nullptr) return;
+    glXMakeContextCurrent(SharedDisplay(), pbuffer_, pbuffer_, static_cast<GLXContext>(context_));
+}
+
 std::vector<uint8_t> OffscreenGL::ReadFrame() const {
     std::vector<uint8_t> frame(size_t(width_) * height_ * 4);
+    if (frame.empty()) return frame;
     glFinish();
-    GLint drawBuffer = GL_BACK;
-    glGetIntegerv(GL_DRAW_BUFFER, &drawBuffer);
-    glReadBuffer(GLenum(drawBuffer));
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, frame.data());
+    return frame;
+}
+
+std::vector<float> OffscreenGL::ReadFrameFloat() const {
+    std::vector<float> frame(size_t(width_) * height_ * 4);
+    if (frame.empty()) return frame;
+    glFinish();
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadPixels(0, 0, width_, height_, GL_RGBA, GL_FLOAT, frame.data());
     return frame;
 }
