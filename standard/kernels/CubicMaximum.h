@@ -42,3 +42,24 @@ inline float CubicMaximum(float A, float B, float C, float D, float s0, float s1
     }
     return result;
 }
+
+// True when CubicMaximum(A, B, C, D, 0, s1) is certainly not above `maximum`,
+// proved without its divisions and square root, so that a caller who only
+// wants to know whether the maximum rises can skip the solve. On [0, s1] the
+// cubic lies below the chord between its end values plus the chord error bound
+//   s1^2 / 8 * max|f''|,  max|f''| <= 6 |A| |s1| + 2 |B|,
+// and CubicMaximum's float evaluations stay within
+//   err = 1e-6 (|A| s1^3 + |B| s1^2 + |C| s1 + |D| + bulge + |maximum|)
+// of the true values (Horner's rounding bound is about 4e-7 of the same sum).
+// The end value at s1 is the very float CubicMaximum computes, and f(0) = D
+// exactly. A true result therefore never hides a value above `maximum`; NaN
+// coefficients give false.
+inline bool CubicStaysBelow(float A, float B, float C, float D, float s1, float maximum) {
+    const float atEnd = ((A * s1 + B) * s1 + C) * s1 + D;
+    const float ends = atEnd > D ? atEnd : D;
+    const float as1 = std::abs(s1), aa = std::abs(A), ab = std::abs(B);
+    const float bulge = as1 * as1 * 0.125f * (6.0f * aa * as1 + 2.0f * ab);
+    const float err = 1e-6f * (((aa * as1 + ab) * as1 + std::abs(C)) * as1 + std::abs(D) + bulge +
+                               std::abs(maximum));
+    return ends + bulge + err < maximum;
+}

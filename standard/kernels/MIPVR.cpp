@@ -52,11 +52,10 @@ struct GenericCorners {
 template <typename T>
 struct BlockCorners {
     const TBlock<T>* blocks;
-    const KernelState* state;  // fallback for cells that straddle blocks
-    int dimMax[3];             // dims - 1
-    int shift[3];              // log2 of the block size
-    int mask[3];               // block size - 1
-    int blockNum[2];           // blocks along x and y
+    int dimMax[3];    // dims - 1
+    int shift[3];     // log2 of the block size
+    int mask[3];      // block size - 1
+    int blockNum[2];  // blocks along x and y
 
     static int Log2(int size) {
         int s = 0;
@@ -67,7 +66,6 @@ struct BlockCorners {
 
     // False when the volume's blocks are not TBlock<T> or not power-of-two.
     bool Bind(const KernelState* s) {
-        state = s;
         const CoherentVolume* v = s->volume;
         auto* array = dynamic_cast<const TBlockArray<T>*>(v->blockArray);
         if (!array) return false;
@@ -85,13 +83,27 @@ struct BlockCorners {
 
     static int Clamp(int i, int hi) { return i < 0 ? 0 : (i > hi ? hi : i); }
 
+    // One voxel at indices inside the volume.
+    float Voxel(int x, int y, int z) const {
+        const TBlock<T>& block =
+            blocks[(x >> shift[0]) +
+                   blockNum[0] * ((y >> shift[1]) + blockNum[1] * (z >> shift[2]))];
+        if (block.data == nullptr) return static_cast<float>(block.minValue);
+        return static_cast<float>(
+            block.data[(x & mask[0]) + std::ptrdiff_t(y & mask[1]) * block.rowPitch +
+                       std::ptrdiff_t(z & mask[2]) * block.slicePitch]);
+    }
+
     void Fetch(int cx, int cy, int cz, float corners[8]) const {
         const int x0 = Clamp(cx, dimMax[0]), x1 = Clamp(cx + 1, dimMax[0]);
         const int y0 = Clamp(cy, dimMax[1]), y1 = Clamp(cy + 1, dimMax[1]);
         const int z0 = Clamp(cz, dimMax[2]), z1 = Clamp(cz + 1, dimMax[2]);
         const int bx = x0 >> shift[0], by = y0 >> shift[1], bz = z0 >> shift[2];
         if ((x1 >> shift[0]) != bx || (y1 >> shift[1]) != by || (z1 >> shift[2]) != bz) {
-            state->FetchCellCorners(cx, cy, cz, corners);  // the cell straddles blocks
+            // The cell straddles blocks: voxel by voxel.
+            const int x[2] = {x0, x1}, y[2] = {y0, y1}, z[2] = {z0, z1};
+            for (int c = 0; c < 8; ++c)
+                corners[c] = Voxel(x[c & 1], y[(c >> 1) & 1], z[c >> 2]);
             return;
         }
         const TBlock<T>& block = blocks[bx + blockNum[0] * (by + blockNum[1] * bz)];
@@ -122,13 +134,13 @@ struct BlockCorners {
     // (0 <= c <= dims - 2 per axis) and lies inside one block (local index
     // <= block extent - 2); other cells go through Fetch.
     struct Cursor {
-        const T* base;            // voxel (c_x, c_y, c_z) in the block's buffer
-        std::ptrdiff_t pitch[3];  // elements per step along x, y, z in the block
-        int local[3];             // cell index inside the block
-        int limit[3];             // largest local index of a direct cell
-        float uniformValue;       // the block's value when it keeps no buffer
-        bool direct;              // the cell is read through base
-        bool uniform;             // the block is uniform
+        const T* base = nullptr;              // voxel (c_x, c_y, c_z) in the block's buffer
+        std::ptrdiff_t pitch[3] = {1, 0, 0};  // elements per step along x, y, z in the block
+        int local[3] = {0, 0, 0};             // cell index inside the block
+        int limit[3] = {0, 0, 0};             // largest local index of a direct cell
+        float uniformValue = 0.0f;            // the block's value when it keeps no buffer
+        bool direct = false;                  // the cell is read through base
+        bool uniform = false;                 // the block is uniform
     };
 
     void Place(const int cell[3], Cursor& c) const {
@@ -200,26 +212,6 @@ inline int FloorDiv(int i, int g) {
     return i >= 0 ? i / g : -((-i + g - 1) / g);
 }
 
-// True when CubicMaximum(f, 0, s1) is certainly not above `maximum`, proved
-// without its divisions and square root. On [0, s1] the cubic lies below the
-// chord between its end values plus the chord error bound
-//   s1^2 / 8 * max|f''|,  max|f''| <= 6 |a| |s1| + 2 |b|,
-// and CubicMaximum's float evaluations stay within
-//   err = 1e-6 (|a| s1^3 + |b| s1^2 + |c| s1 + |d| + bulge + |maximum|)
-// of the true values (Horner's bound is about 4e-7 of the same sum). The end
-// value at s1 is the very float CubicMaximum computes, and f(0) = d exactly.
-// So skipping here never changes a maximum: the image stays bit-identical.
-// NaN coefficients fail the test and take the full path.
-inline bool CubicStaysBelow(const CellCubic& f, float s1, float maximum) {
-    const float atEnd = ((f.a * s1 + f.b) * s1 + f.c) * s1 + f.d;
-    const float ends = atEnd > f.d ? atEnd : f.d;
-    const float as1 = std::abs(s1), aa = std::abs(f.a), ab = std::abs(f.b);
-    const float bulge = as1 * as1 * 0.125f * (6.0f * aa * as1 + 2.0f * ab);
-    const float err = 1e-6f * (((aa * as1 + ab) * as1 + std::abs(f.c)) * as1 + std::abs(f.d) +
-                               bulge + std::abs(maximum));
-    return ends + bulge + err < maximum;
-}
-
 template <class Corners, bool kSkipping>
 struct MipTracer {
     const KernelState* state;
@@ -238,7 +230,8 @@ struct MipTracer {
         if (!((m03 > m47 ? m03 : m47) > maximum)) return;  // skip: no corner above the maximum
         const CellCubic f = BuildCellCubic(v, cell, ray.originVoxel, ray.dirVoxel, t);
         const float s1 = tExit - t;
-        if (CubicStaysBelow(f, s1, maximum)) return;  // skip: the cubic cannot raise the maximum
+        if (CubicStaysBelow(f.a, f.b, f.c, f.d, s1, maximum))
+            return;  // skip: the cubic cannot raise the maximum
         const float cellMaximum = CubicMaximum(f.a, f.b, f.c, f.d, 0.0f, s1);
         if (cellMaximum > maximum) maximum = cellMaximum;
     }

@@ -86,4 +86,41 @@ TEST(CubicMaximum, MatchesDenseSamplingOnRandomCubics) {
     EXPECT_GT(interiorWins, 40);
 }
 
+// The chord bound may only say "stays below" when the exact maximum really is
+// not above the threshold; and it must say so often enough to be worth having.
+TEST(CubicMaximum, ChordBoundNeverHidesARise) {
+    std::mt19937 rng(4242u);
+    std::uniform_real_distribution<float> coef(-3000.0f, 3000.0f);
+    std::uniform_real_distribution<float> len(-0.01f, 4.0f);  // slightly negative: restarts
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    int claimedWellAbove = 0, wellAbove = 0;
+    for (int trial = 0; trial < 20000; ++trial) {
+        const float A = coef(rng), B = coef(rng), C = coef(rng), D = coef(rng);
+        const float s1 = len(rng);
+        const float exact = CubicMaximum(A, B, C, D, 0.0f, s1);
+        // Thresholds just around the maximum (the hard cases) and well above it.
+        const float scale = std::abs(A) + std::abs(B) + std::abs(C) + std::abs(D);
+        const float offsets[4] = {0.0f, 1e-6f * scale, 1e-3f * scale, unit(rng) * scale};
+        for (float offset : offsets) {
+            for (float threshold : {exact + offset, exact - offset}) {
+                if (CubicStaysBelow(A, B, C, D, s1, threshold)) {
+                    ASSERT_LE(exact, threshold) << "trial " << trial;
+                }
+            }
+        }
+        ++wellAbove;
+        claimedWellAbove += CubicStaysBelow(A, B, C, D, s1, exact + offsets[3]);
+    }
+    // Thresholds a random fraction of the coefficient sum above the maximum
+    // are often proved (the kernel's common case).
+    EXPECT_GT(claimedWellAbove, wellAbove / 4);
+    // Constant cubic 5 on any segment: below 5.01, not below 5.
+    EXPECT_TRUE(CubicStaysBelow(0.0f, 0.0f, 0.0f, 5.0f, 1.0f, 5.01f));
+    EXPECT_FALSE(CubicStaysBelow(0.0f, 0.0f, 0.0f, 5.0f, 1.0f, 5.0f));
+    // An interior peak above both ends (0.0625 at s = 0.25) is not hidden by
+    // a threshold between the ends and the peak.
+    EXPECT_FALSE(CubicStaysBelow(1.0f, -1.5f, 0.5625f, 0.0f, 0.6f, 0.05f));
+    EXPECT_FALSE(CubicStaysBelow(NAN, 0.0f, 0.0f, 0.0f, 1.0f, 1e30f));
+}
+
 }  // namespace
