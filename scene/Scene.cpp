@@ -15,7 +15,9 @@ Scene::Scene()
       viewMatrix(),
       projectionMatrix(),
       rotateRadPerPixel(0.005f),
-      scaleRatePerPixel(std::log(1.002f)),
+      // ln(1.002) in double, rounded once: std::log(1.002f) would take the
+      // logarithm of 1.0019999742 and be 1.3e-5 (relative) too small
+      scaleRatePerPixel(static_cast<float>(std::log(1.002))),
       leftButtonDown(false),
       rightButtonDown(false),
       middleButtonDown(false),

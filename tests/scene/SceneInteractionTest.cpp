@@ -68,8 +68,9 @@ TEST(SceneDefaults, ConstructorValues) {
     EXPECT_EQ(s.GetFovy(), 45.0f);
     EXPECT_EQ(s.GetSceneParameters().aspect, 1.0f);
     EXPECT_EQ(s.GetRotateRadPerPixel(), 0.005f);
-    EXPECT_NEAR(s.GetScaleRatePerPixel(), 0.001998, 1e-6);
-    EXPECT_NEAR(std::exp(s.GetScaleRatePerPixel()), 1.002, 1e-7);
+    // ln(1.002) rounded once to float (half an ulp there is 1.2e-10); the
+    // logarithm of the float 1.002f would be 2.6e-8 off
+    EXPECT_NEAR(s.GetScaleRatePerPixel(), std::log(1.002), 2e-10);
     float maxSpeed = 0, accel = 0;
     s.GetMoveSensitivity(maxSpeed, accel);
     EXPECT_EQ(maxSpeed, 10.0f);
@@ -194,6 +195,10 @@ TEST(SceneExamine, ButtonPriority) {
         s.MouseMove(90, 10, st);  // dy = 250
         EXPECT_TRUE(st.redraw);
         EXPECT_NEAR(s.GetScale(), std::pow(1.002, 250.0), 5e-5);  // float exp
+        // 500 pixels up: 1.002^500 = 2.7155685; float exp of a product near 1
+        // is good to a few 1e-7 (a rate of ln(1.002f) would give 2.7155337)
+        s.MouseMove(90, -240, st);
+        EXPECT_NEAR(s.GetScale(), std::pow(1.002, 500.0), 2e-6);
         st = retStatus();
         s.MouseMove(400, 260, st);  // dy = 0, dx != 0: scale back to the reference
         EXPECT_TRUE(st.redraw);

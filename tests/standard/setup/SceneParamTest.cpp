@@ -202,13 +202,14 @@ TEST(SceneParamExamine, ScaleWorkedExamples) {
     SceneParam cam;
     cam.scale = 0.5f;
     cam.MakeReference();
-    float const rate = std::log(1.002f);
+    float const rate = static_cast<float>(std::log(1.002));  // ln 1.002, rounded once
+    // exp(dy * rate) * refScale: 1.002^500 = 2.7155685 (float exp: a few 1e-7)
     cam.Scale(500, rate);
-    EXPECT_NEAR(cam.scale, 2.71557f * 0.5f, 1e-4f);
+    EXPECT_NEAR(cam.scale, 0.5 * std::pow(1.002, 500.0), 1e-6);
     cam.Scale(1, rate);
     EXPECT_NEAR(cam.scale, 0.5f * 1.002f, 1e-6f);
     cam.Scale(-500, rate);
-    EXPECT_NEAR(cam.scale, 0.5f / 2.71557f, 1e-5f);
+    EXPECT_NEAR(cam.scale, 0.5 / std::pow(1.002, 500.0), 1e-6);
 }
 
 TEST(SceneParamExamine, TranslateFollowsThePointer) {
