@@ -1,6 +1,8 @@
 // Volume files for the applications, checked before the library readers take over.
 #include "VolumeLoader.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -44,7 +46,16 @@ long long FileLength(const std::string& path, FILE* file) {
     return length;
 }
 
+// Opens a regular file. A folder or a special file (a pipe, a device) is refused by name before
+// opening: opening a pipe would wait for a writer, and neither has a length to check.
 FILE* OpenForReading(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) throw InputError(path + ": is a folder, not a volume file");
+        if (!S_ISREG(info.st_mode)) {
+            throw InputError(path + ": is not a regular file (a pipe or a device)");
+        }
+    }
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) throw InputError(path + ": cannot open (" + SystemError() + ")");
     return file;

@@ -2,6 +2,7 @@
 // and cropping options checked against worked-out pictures, the CPU and GL paths against each
 // other, frame timing, and every kind of bad input.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdio>
@@ -336,4 +337,36 @@ TEST(RenderToolCommandLine, BadInputGivesOneLineExitCode2AndNoOutput) {
     const RunResult failed = Render({missing, "--output", output});
     EXPECT_EQ(failed.code, 2);
     EXPECT_EQ(ReadText(output), "old");
+}
+
+// A folder or a named pipe given as the volume (structured or raw) is refused by name at once:
+// no made-up file length in the message, and no wait for a writer on the pipe.
+TEST(RenderToolCommandLine, FoldersAndPipesAreRefusedAsVolumes) {
+    const std::string inputs = TempFolder("special");
+    const std::string folder = inputs + "/volume.kvol";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    const std::string pipe = inputs + "/pipe.kvol";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+    const std::string output = TempFolder("special-out") + "/out.png";
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{folder}, folder + ": is a folder"},
+        {{"--raw", folder, "--dims", "1", "1", "1", "--type", "uint8"}, folder + ": is a folder"},
+        {{pipe}, pipe + ": is not a regular file"},
+        {{"--raw", pipe, "--dims", "1", "1", "1", "--type", "uint8"},
+         pipe + ": is not a regular file"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), RenderExe());
+        args.insert(args.end(), {"--output", output});
+        const RunResult r = RunApp(args, false, 20.0);  // a run waiting on the pipe is killed
+        EXPECT_EQ(r.code, 2) << c.message << ": " << r.err;
+        EXPECT_EQ(CountLines(r.err), 1) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_FALSE(FileExists(output)) << c.message;
+    }
 }
