@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "CoherentVolume.h"
+#include "GridPartition.h"
 #include "MIPRayCasterParam.h"
 #include "MIPVRScene.h"
 #include "RetStatus.h"
@@ -19,7 +20,13 @@ namespace {
 class ExposedMIPVRScene : public MIPVRScene {
 public:
     using MIPVRScene::GetSize3D;
+    using MIPVRScene::UpdateCamera;
 };
+
+// The (min, max) pair of grid cell (cx, cy, cz).
+const float* GridCell(const GridPartition& grid, int cx, int cy, int cz) {
+    return grid.minMax + 2 * (cx + grid.cellCount[0] * (cy + grid.cellCount[1] * cz));
+}
 
 // A volume of `type` whose samples are all `fill` except two: `lo` at the first voxel and `hi`
 // at the last.
@@ -138,6 +145,49 @@ TEST(MIPVRSceneSetData, NullVolumeChangesNothing) {
     int dims[3];
     scene.GetKernelModule().volume->GetDimensions(dims);
     EXPECT_EQ(dims[0], 5);  // still the earlier volume's bricks
+}
+
+// SetDataModified after the host changed voxels in place: the bricks, the min/max grid (cells of
+// dimension^0.4 voxels) and the window follow the new values. A new volume of another extent
+// refits the camera at the next frame: twice the extent, twice the distance.
+TEST(MIPVRSceneSetData, ModifiedVoxelsRebuildBricksGridAndCamera) {
+    VolumeData volume;
+    MakeVolume<uint8_t>(volume, VolumeData::dtUint8, 20, 12, 9, 10, 0, 50);
+    ExposedMIPVRScene scene;
+    scene.SetData(&volume);
+    const GridPartition& grid = *scene.GetKernelModule().gridPartition;
+    // 20^0.4 = 3.31, 12^0.4 = 2.70, 9^0.4 = 2.41; counts 19 / 3 + 1, 11 / 2 + 1, 8 / 2 + 1.
+    const int cellSize[3] = {3, 2, 2}, cellCount[3] = {7, 6, 5};
+    for (int a = 0; a < 3; ++a) {
+        EXPECT_EQ(grid.cellSize[a], cellSize[a]) << a;
+        EXPECT_EQ(grid.cellCount[a], cellCount[a]) << a;
+    }
+    ASSERT_NE(grid.minMax, nullptr);
+    EXPECT_EQ(GridCell(grid, 2, 2, 1)[1], 10.0f);
+    EXPECT_EQ(GridCell(grid, 6, 5, 4)[1], 50.0f);  // the last voxel's cell
+
+    // Voxel (7, 5, 4) raised to 250: z = 4 is the plane shared by z cells 1 and 2.
+    static_cast<uint8_t*>(volume.GetData())[7 + 20 * (5 + 12 * 4)] = 250;
+    scene.SetDataModified();
+    EXPECT_EQ(scene.GetKernelModule().volume->GetValue(7, 5, 4), 250.0f);
+    EXPECT_FLOAT_EQ(scene.GetWindowWidth(), 250.0f);
+    EXPECT_FLOAT_EQ(scene.GetWindowCenter(), 125.0f);
+    EXPECT_EQ(GridCell(grid, 2, 2, 1)[1], 250.0f);
+    EXPECT_EQ(GridCell(grid, 2, 2, 2)[1], 250.0f);
+    EXPECT_EQ(GridCell(grid, 2, 2, 3)[1], 10.0f);
+    EXPECT_EQ(GridCell(grid, 2, 2, 2)[0], 10.0f);
+
+    // Camera: fitted to the first volume, then refitted to one of twice its extent.
+    scene.UpdateCamera();
+    const float nearDistance = scene.GetViewMatrix().m[14];
+    scene.UpdateCamera();
+    EXPECT_EQ(scene.GetViewMatrix().m[14], nearDistance);  // no new volume: no refit
+    VolumeData twice;
+    MakeVolume<uint8_t>(twice, VolumeData::dtUint8, 40, 24, 18, 10, 0, 50);
+    scene.SetData(&twice);
+    scene.UpdateCamera();
+    EXPECT_LT(nearDistance, 0.0f);
+    EXPECT_NEAR(scene.GetViewMatrix().m[14] / nearDistance, 2.0f, 1e-5f);
 }
 
 TEST(MIPVRSceneExtent, PhysicalSizeOfTheBrickedVolume) {
