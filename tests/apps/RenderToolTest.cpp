@@ -239,6 +239,24 @@ TEST(RenderToolFiles, StructuredRawAndFloatVolumesAgree) {
     EXPECT_GT(BrightBox(pa, 128).count, 20);
 }
 
+// --spacing reaches the scene: with x voxels twice as wide the bar (25 voxels above half grey) is
+// 50 long and the bounding-sphere radius grows from 0.5 sqrt(3) 33 to 0.5 sqrt(6) 33, so the
+// camera distance grows by sqrt 2 and the bar's picture by 2 / sqrt 2 = sqrt 2. --no-grid gives
+// the picture of the grid walk.
+TEST(RenderToolFiles, RawSpacingAndNoGridTakeEffect) {
+    const Box front = BrightBox(RenderBar("spacing-front", {}), 128);
+    const Box wide = BrightBox(RenderBar("spacing-wide", {"--spacing", "2", "1", "1"}), 128);
+    ASSERT_GT(front.Width(), 30);
+    EXPECT_NEAR(double(wide.Width()) / front.Width(), std::sqrt(2.0), 0.06);
+    EXPECT_LE(wide.Height(), 4);
+
+    const Picture grid = RenderBar("grid", {"--azimuth", "20", "--elevation", "15"});
+    const Picture noGrid =
+        RenderBar("nogrid", {"--azimuth", "20", "--elevation", "15", "--no-grid"});
+    EXPECT_LE(MaxDifference(grid, noGrid), 1);
+    EXPECT_GT(BrightBox(grid, 128).count, 20);
+}
+
 TEST(RenderToolCommandLine, HelpListsTheOptions) {
     const RunResult r = Render({"--help"});
     ASSERT_EQ(r.code, 0);
