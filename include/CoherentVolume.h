@@ -83,7 +83,10 @@ private:
 // Coordinates are voxel indices 0 <= x < dimensions[0] (likewise y, z);
 // GetValue does not check them, callers clamp. Reads are inline: with block
 // sizes that are powers of two the block and local position come from shifts
-// and masks, and the block is read without virtual calls.
+// and masks, and the block is read without virtual calls. The inline read
+// takes blockSize and blockNum as AllocateBlocks, SetBlockSize and
+// SetDimensions leave them (change them through these, not by writing the
+// members, once blocks exist).
 //
 // Memory: a uniform block (all voxels equal) keeps no voxel buffer.
 // AllocateBlocks hands the old blocks' buffers to the new blocks of the same
@@ -173,8 +176,11 @@ private:
     float GetValueThroughBlocks(int x, int y, int z);
     // Forgets the geometry of the inline read path.
     void ForgetFastPath();
-    // Records the geometry of the block array AllocateBlocks has just made.
+    // Records the block array AllocateBlocks has just made and its geometry.
     void RememberFastPath(BlockArray* array, const void* blocks, SampleKind kind, int count);
+    // Takes the inline read's geometry from blockSize and blockNum; inline
+    // reads stay off while they describe more blocks than the array holds.
+    void RefreshFastGeometry();
     // SetBlockSlice for the blocks of T that AllocateBlocks made: one pass
     // over the slab in source order, each row split among its blocks, with the
     // same results as filling block by block.
@@ -186,15 +192,18 @@ private:
     // made, else blockNum[0] * blockNum[1] * blockNum[2].
     std::int64_t BlockCount() const;
 
-    // Geometry captured by AllocateBlocks; valid while blockArray == fastArray_.
+    // The array AllocateBlocks made and the geometry of the inline read, taken
+    // from blockSize and blockNum by AllocateBlocks, SetBlockSize and
+    // SetDimensions; used while blockArray == fastArray_ and fastReads_.
     BlockArray* fastArray_;   // the array AllocateBlocks made; null if none
     const void* fastBlocks_;  // its first TBlock<T>
     SampleKind fastKind_;     // T of that array
+    bool fastReads_;          // the geometry below is valid and fits the array
     bool fastPowerOfTwo_;     // all three block sizes are powers of two
     int fastShift_[3];        // log2 of the block sizes (power-of-two case)
     int fastMask_[3];         // block sizes - 1 (power-of-two case)
-    int fastSize_[3];         // block sizes at allocation
-    int fastNum_[3];          // blocks per axis at allocation
+    int fastSize_[3];         // block sizes
+    int fastNum_[3];          // blocks per axis
     int fastCount_;           // blocks in the array
 };
 
@@ -235,8 +244,9 @@ extern template class TBlockArray<unsigned short>;
 extern template class TBlockArray<unsigned int>;
 
 inline float CoherentVolume::GetValue(int x, int y, int z) {
-    // an array not made by AllocateBlocks (or none) is read the general way
-    if (blockArray != fastArray_ || blockArray == nullptr) return GetValueThroughBlocks(x, y, z);
+    // an array not made by AllocateBlocks (or none), or a geometry that does
+    // not fit it, is read the general way
+    if (blockArray != fastArray_ || !fastReads_) return GetValueThroughBlocks(x, y, z);
     // block coordinates and the position inside the block
     int bx, by, bz;
     if (fastPowerOfTwo_) {

@@ -398,6 +398,7 @@ void CoherentVolume::CopyBlocksFrom(const CoherentVolume& other) {
     fastArray_ = copy;
     fastBlocks_ = blocks;
     fastKind_ = other.fastKind_;
+    fastReads_ = other.fastReads_;
     fastPowerOfTwo_ = other.fastPowerOfTwo_;
     for (int i = 0; i < 3; ++i) {
         fastShift_[i] = other.fastShift_[i];
@@ -412,6 +413,7 @@ void CoherentVolume::ForgetFastPath() {
     fastArray_ = nullptr;
     fastBlocks_ = nullptr;
     fastKind_ = SampleKind::None;
+    fastReads_ = false;
     fastPowerOfTwo_ = false;
     for (int i = 0; i < 3; ++i) {
         fastShift_[i] = 0;
@@ -431,6 +433,20 @@ void CoherentVolume::RememberFastPath(BlockArray* array, const void* blocks, Sam
     fastArray_ = array;
     fastBlocks_ = blocks;
     fastKind_ = kind;
+    fastCount_ = count;
+    RefreshFastGeometry();
+}
+
+void CoherentVolume::RefreshFastGeometry() {
+    fastReads_ = false;
+    if (fastArray_ == nullptr) return;
+    std::int64_t blocks = 1;
+    for (int i = 0; i < 3; ++i) {
+        if (blockSize[i] < 1 || blockNum[i] < 1) return;
+        blocks *= blockNum[i];
+    }
+    // reads could leave the array: keep the range-checked general path
+    if (blocks > fastCount_) return;
     fastPowerOfTwo_ = true;
     for (int i = 0; i < 3; ++i) {
         fastSize_[i] = blockSize[i];
@@ -439,10 +455,12 @@ void CoherentVolume::RememberFastPath(BlockArray* array, const void* blocks, Sam
             fastShift_[i] = Log2(blockSize[i]);
             fastMask_[i] = blockSize[i] - 1;
         } else {
+            fastShift_[i] = 0;
+            fastMask_[i] = 0;
             fastPowerOfTwo_ = false;
         }
     }
-    fastCount_ = count;
+    fastReads_ = true;
 }
 
 std::int64_t CoherentVolume::BlockCount() const {
@@ -700,6 +718,7 @@ void CoherentVolume::SetBlockSize(const int* in) {
     if (in == nullptr || in[0] < 1 || in[1] < 1 || in[2] < 1) return;
     for (int i = 0; i < 3; ++i)
         blockSize[i] = in[i];
+    RefreshFastGeometry();
 }
 
 void CoherentVolume::GetDimensions(int* out) const {
@@ -714,6 +733,7 @@ void CoherentVolume::SetDimensions(const int* in) {
         dimensions[i] = in[i];
         blockNum[i] = BlocksAlong(dimensions[i], blockSize[i]);
     }
+    RefreshFastGeometry();
 }
 
 void CoherentVolume::GetSpacings(float* out) const {

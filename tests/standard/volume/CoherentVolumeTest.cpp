@@ -365,3 +365,57 @@ TYPED_TEST(CoherentVolumeTyped, RebrickingTheSameShapeReplacesEveryVoxel) {
     for (int b = 0; b < 6; ++b)
         EXPECT_EQ(BlockAt<T>(cv, b).data, nullptr) << b;
 }
+
+TEST(CoherentVolume, ReadsFollowBlockGeometrySetAfterAllocation) {
+    // 8 x 8 x 8 allocated as 2 x 2 x 2 blocks of 4^3, then reshaped through
+    // the setters to 1 x 2 x 4 blocks of 8 x 4 x 2 (again 8 blocks) and
+    // filled slab by slab: fills and reads both use the block size and counts
+    // in force, so every voxel reads back as in the dense grid.
+    VolumeData v = MakeVolume<unsigned short>(
+        8, 8, 8, [](int x, int y, int z) { return x + 8 * (y + 8 * z); });
+    const unsigned short* dense = static_cast<const unsigned short*>(v.GetData());
+    const int dims[3] = {8, 8, 8};
+    const int reshapes[2][3] = {{8, 4, 2}, {2, 8, 4}};
+    for (const auto& reshape : reshapes) {
+        SCOPED_TRACE(testing::Message() << reshape[0] << "x" << reshape[1] << "x" << reshape[2]);
+        CoherentVolume cv;
+        const int first[3] = {4, 4, 4};
+        cv.SetBlockSize(first);
+        cv.SetDimensions(dims);
+        cv.SetDataType(VolumeData::dtUint16);
+        cv.AllocateBlocks();
+        cv.SetBlockSize(reshape);
+        cv.SetDimensions(dims);
+        ASSERT_EQ(cv.blockNum[0] * cv.blockNum[1] * cv.blockNum[2], 8);
+        for (int k = 0; k < cv.blockNum[2]; ++k)
+            cv.SetBlockSlice(const_cast<unsigned short*>(dense) + k * reshape[2] * 64, k, -1);
+        for (int z = 0; z < 8; ++z)
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x)
+                    ASSERT_EQ(cv.GetValue(x, y, z), dense[x + 8 * (y + 8 * z)])
+                        << x << "," << y << "," << z;
+    }
+
+    // a block size that is not a power of two: 6 x 6 x 1 blocks of a
+    // 6 x 6 x 4 volume, reshaped from 3 x 3 x 4 (both 4 blocks)
+    VolumeData w =
+        MakeVolume<short>(6, 6, 4, [](int x, int y, int z) { return x - 6 * y + 40 * z; });
+    const short* wd = static_cast<const short*>(w.GetData());
+    const int wdims[3] = {6, 6, 4};
+    CoherentVolume cw;
+    const int before[3] = {3, 3, 4};
+    const int after[3] = {6, 6, 1};
+    cw.SetBlockSize(before);
+    cw.SetDimensions(wdims);
+    cw.SetDataType(VolumeData::dtInt16);
+    cw.AllocateBlocks();
+    cw.SetBlockSize(after);
+    cw.SetDimensions(wdims);
+    for (int k = 0; k < 4; ++k)
+        cw.SetBlockSlice(const_cast<short*>(wd) + k * 36, k, 1);
+    for (int z = 0; z < 4; ++z)
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 6; ++x)
+                ASSERT_EQ(cw.GetValue(x, y, z), wd[x + 6 * (y + 6 * z)])
+                    << x << "," << y << "," << z;
+}
