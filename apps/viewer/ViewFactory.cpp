@@ -40,7 +40,9 @@ public:
     void GetVolumeDimensions(int* dims) const { volume_->GetDimensions(dims); }
 
 private:
-    std::unique_ptr<VolumeData> volume_;  // deleted after the scene's own objects
+    // Deleted before the MIPVRScene destructor runs; that destructor does not
+    // touch the volume it was handed (it frees only its own bricks and grid).
+    std::unique_ptr<VolumeData> volume_;
     float rangeWidth_ = 0.0f;
     float rangeCenter_ = 0.0f;
 };
