@@ -188,8 +188,8 @@ private:
     void FillSlab(const T* samples, int blockZ, int depth);
     // Replaces the blocks by a duplicate of other's (deep copy).
     void CopyBlocksFrom(const CoherentVolume& other);
-    // Number of blocks to visit: the allocated count for an array this volume
-    // made, else blockNum[0] * blockNum[1] * blockNum[2].
+    // Number of blocks to visit: blockNum[0] * blockNum[1] * blockNum[2], at
+    // most the allocated count for an array this volume made.
     std::int64_t BlockCount() const;
 
     // The array AllocateBlocks made and the geometry of the inline read, taken

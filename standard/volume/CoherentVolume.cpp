@@ -465,9 +465,10 @@ void CoherentVolume::RefreshFastGeometry() {
 
 std::int64_t CoherentVolume::BlockCount() const {
     if (blockArray == nullptr) return 0;
-    if (blockArray == fastArray_) return fastCount_;
     if (blockNum[0] < 1 || blockNum[1] < 1 || blockNum[2] < 1) return 0;
-    return static_cast<std::int64_t>(blockNum[0]) * blockNum[1] * blockNum[2];
+    const std::int64_t counted = static_cast<std::int64_t>(blockNum[0]) * blockNum[1] * blockNum[2];
+    // never beyond the array this volume made
+    return blockArray == fastArray_ ? std::min<std::int64_t>(counted, fastCount_) : counted;
 }
 
 void CoherentVolume::Initialize() {

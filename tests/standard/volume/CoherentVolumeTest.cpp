@@ -419,3 +419,27 @@ TEST(CoherentVolume, ReadsFollowBlockGeometrySetAfterAllocation) {
                 ASSERT_EQ(cw.GetValue(x, y, z), wd[x + 6 * (y + 6 * z)])
                     << x << "," << y << "," << z;
 }
+
+TEST(CoherentVolume, RangeCoversTheBlocksOfTheCurrentBlockCounts) {
+    // 2 x 2 x 2 blocks allocated, then the volume shrunk to its first block
+    // through SetDimensions: the range is that of the one block now counted,
+    // not of the seven blocks left over (never filled, all 0)
+    CoherentVolume cv;
+    const int bs[3] = {4, 4, 4};
+    const int big[3] = {8, 8, 8};
+    const int small[3] = {4, 4, 4};
+    cv.SetBlockSize(bs);
+    cv.SetDimensions(big);
+    cv.SetDataType(VolumeData::dtInt16);
+    cv.AllocateBlocks();
+    cv.SetDimensions(small);
+    short samples[64];
+    for (int i = 0; i < 64; ++i)
+        samples[i] = static_cast<short>(10 + i);
+    cv.SetData(static_cast<void*>(samples));
+    double lo = 0.0, hi = 0.0;
+    cv.GetMinMaxValue(lo, hi);
+    EXPECT_EQ(lo, 10.0);
+    EXPECT_EQ(hi, 73.0);
+    EXPECT_EQ(cv.GetValue(3, 3, 3), 73.0f);
+}
