@@ -212,12 +212,24 @@ inline int FloorDiv(int i, int g) {
     return i >= 0 ? i / g : -((-i + g - 1) / g);
 }
 
+// The frame's trilinear sampler reading through a corner fetcher.
+template <class Corners>
+struct CornerVoxels {
+    int dims[3];
+    const Corners* corners;
+    void FetchCellCorners(int i, int j, int k, float v[8]) const { corners->Fetch(i, j, k, v); }
+};
+
 template <class Corners, bool kSkipping>
 struct MipTracer {
     const KernelState* state;
     Corners corners;
     float greyScale;   // 1 / windowWidth
     float greyOffset;  // 0.5 - windowCenter / windowWidth
+
+    CornerVoxels<Corners> VoxelsOf(const Corners& c) const {
+        return {{state->dims[0], state->dims[1], state->dims[2]}, &c};
+    }
 
     // One visited cell over [t, tExit]: raise `maximum` by the cell cubic's
     // maximum, unless no corner exceeds it (a trilinear interpolant never
@@ -262,7 +274,7 @@ struct MipTracer {
         Vector4 entry(ray.originVoxel.x + ray.tNear * ray.dirVoxel.x,
                       ray.originVoxel.y + ray.tNear * ray.dirVoxel.y,
                       ray.originVoxel.z + ray.tNear * ray.dirVoxel.z, 1.0f);
-        float maximum = state->SampleTrilinear(entry);
+        float maximum = SampleTrilinearFrom(VoxelsOf(corners), entry);
         WalkCells(ray, ray.tNear, ray.tFar, maximum);
         return maximum;
     }
@@ -274,7 +286,7 @@ struct MipTracer {
         const float d[3] = {ray.dirVoxel.x, ray.dirVoxel.y, ray.dirVoxel.z};
         const float tNear = ray.tNear, tFar = ray.tFar;
         Vector4 entry(o[0] + tNear * d[0], o[1] + tNear * d[1], o[2] + tNear * d[2], 1.0f);
-        float maximum = state->SampleTrilinear(entry);
+        float maximum = SampleTrilinearFrom(VoxelsOf(corners), entry);
 
         // Macro walk set-up. Floor division, so that a ray entering a cropping
         // box that reaches below voxel 0 starts in macro cell -1 (read clamped
