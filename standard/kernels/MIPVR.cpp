@@ -318,16 +318,25 @@ struct MipTracer {
 
         float t = tNear;
         if (!(tNear < tFar)) return maximum;
+        // The macro cell's (min, max) pair; moved by one stride per step while
+        // the indices stay on the grid, looked up with clamping otherwise.
+        const float* pair = state->GridCell(macro[0], macro[1], macro[2]);
         for (;;) {
-            const float macroMaximum = state->GridCell(macro[0], macro[1], macro[2])[1];
+            const float macroMaximum = pair[1];
             // Exit of the macro cell, then advance the macro walk (x only if
             // strictly first, else y if before z, else z).
             const int axis = macroNext[0] < macroNext[1] && macroNext[0] < macroNext[2]
                                  ? 0
                                  : (macroNext[1] < macroNext[2] ? 1 : 2);
             float exit = macroNext[axis];
+            const int from = macro[axis];
             macro[axis] += macroStep[axis];
             macroNext[axis] += macroDelta[axis];
+            const unsigned last = unsigned(state->gridCellCount[axis] - 1);
+            if (unsigned(from) <= last && unsigned(macro[axis]) <= last)
+                pair += macroStep[axis] * state->gridStride[axis];
+            else
+                pair = state->GridCell(macro[0], macro[1], macro[2]);
 
             if (macroMaximum > maximum) {
                 // Visit the voxel cells of this macro cell.
