@@ -36,6 +36,8 @@ struct GenericCorners {
         state->FetchCellCorners(cx, cy, cz, corners);
     }
 
+    using Value = float;  // what Read delivers
+
     // The walk's position; this fetcher keeps none.
     struct Cursor {};
     void Place(const int[3], Cursor&) const {}
@@ -83,18 +85,22 @@ struct BlockCorners {
 
     static int Clamp(int i, int hi) { return i < 0 ? 0 : (i > hi ? hi : i); }
 
-    // One voxel at indices inside the volume.
-    float Voxel(int x, int y, int z) const {
+    using Value = T;  // Read delivers the samples unconverted
+
+    // One voxel at indices inside the volume, as V.
+    template <typename V>
+    V Voxel(int x, int y, int z) const {
         const TBlock<T>& block =
             blocks[(x >> shift[0]) +
                    blockNum[0] * ((y >> shift[1]) + blockNum[1] * (z >> shift[2]))];
-        if (block.data == nullptr) return static_cast<float>(block.minValue);
-        return static_cast<float>(
+        if (block.data == nullptr) return static_cast<V>(block.minValue);
+        return static_cast<V>(
             block.data[(x & mask[0]) + std::ptrdiff_t(y & mask[1]) * block.rowPitch +
                        std::ptrdiff_t(z & mask[2]) * block.slicePitch]);
     }
 
-    void Fetch(int cx, int cy, int cz, float corners[8]) const {
+    template <typename V>
+    void Fetch(int cx, int cy, int cz, V corners[8]) const {
         const int x0 = Clamp(cx, dimMax[0]), x1 = Clamp(cx + 1, dimMax[0]);
         const int y0 = Clamp(cy, dimMax[1]), y1 = Clamp(cy + 1, dimMax[1]);
         const int z0 = Clamp(cz, dimMax[2]), z1 = Clamp(cz + 1, dimMax[2]);
@@ -103,13 +109,13 @@ struct BlockCorners {
             // The cell straddles blocks: voxel by voxel.
             const int x[2] = {x0, x1}, y[2] = {y0, y1}, z[2] = {z0, z1};
             for (int c = 0; c < 8; ++c)
-                corners[c] = Voxel(x[c & 1], y[(c >> 1) & 1], z[c >> 2]);
+                corners[c] = Voxel<V>(x[c & 1], y[(c >> 1) & 1], z[c >> 2]);
             return;
         }
         const TBlock<T>& block = blocks[bx + blockNum[0] * (by + blockNum[1] * bz)];
         if (block.data == nullptr) {
             // uniform block: every corner is its single value
-            const float value = static_cast<float>(block.minValue);
+            const V value = static_cast<V>(block.minValue);
             for (int c = 0; c < 8; ++c)
                 corners[c] = value;
             return;
@@ -119,14 +125,14 @@ struct BlockCorners {
             block.data + (x0 & mask[0]) + (y0 & mask[1]) * rowPitch + (z0 & mask[2]) * slicePitch;
         // Offsets of the upper corners; zero where the index was clamped back.
         const std::ptrdiff_t dx = x1 - x0, dy = (y1 - y0) * rowPitch, dz = (z1 - z0) * slicePitch;
-        corners[0] = static_cast<float>(p[0]);
-        corners[1] = static_cast<float>(p[dx]);
-        corners[2] = static_cast<float>(p[dy]);
-        corners[3] = static_cast<float>(p[dx + dy]);
-        corners[4] = static_cast<float>(p[dz]);
-        corners[5] = static_cast<float>(p[dx + dz]);
-        corners[6] = static_cast<float>(p[dy + dz]);
-        corners[7] = static_cast<float>(p[dx + dy + dz]);
+        corners[0] = static_cast<V>(p[0]);
+        corners[1] = static_cast<V>(p[dx]);
+        corners[2] = static_cast<V>(p[dy]);
+        corners[3] = static_cast<V>(p[dx + dy]);
+        corners[4] = static_cast<V>(p[dz]);
+        corners[5] = static_cast<V>(p[dx + dz]);
+        corners[6] = static_cast<V>(p[dy + dz]);
+        corners[7] = static_cast<V>(p[dx + dy + dz]);
     }
 
     // The walk's position inside one block, so that entering the next cell is
@@ -138,7 +144,7 @@ struct BlockCorners {
         std::ptrdiff_t pitch[3] = {1, 0, 0};  // elements per step along x, y, z in the block
         int local[3] = {0, 0, 0};             // cell index inside the block
         int limit[3] = {0, 0, 0};             // largest local index of a direct cell
-        float uniformValue = 0.0f;            // the block's value when it keeps no buffer
+        T uniformValue = T();                 // the block's value when it keeps no buffer
         bool direct = false;                  // the cell is read through base
         bool uniform = false;                 // the block is uniform
     };
@@ -159,7 +165,7 @@ struct BlockCorners {
         const TBlock<T>& block = blocks[b[0] + blockNum[0] * (b[1] + blockNum[1] * b[2])];
         c.direct = true;
         c.uniform = block.data == nullptr;
-        c.uniformValue = static_cast<float>(block.minValue);
+        c.uniformValue = block.minValue;
         c.pitch[0] = 1;
         c.pitch[1] = block.rowPitch;
         c.pitch[2] = block.slicePitch;
@@ -181,26 +187,27 @@ struct BlockCorners {
         Place(cell, c);
     }
 
-    void Read(const int cell[3], const Cursor& c, float corners[8]) const {
+    template <typename V>
+    void Read(const int cell[3], const Cursor& c, V corners[8]) const {
         if (!c.direct) {
             Fetch(cell[0], cell[1], cell[2], corners);
             return;
         }
         if (c.uniform) {
             for (int i = 0; i < 8; ++i)
-                corners[i] = c.uniformValue;
+                corners[i] = static_cast<V>(c.uniformValue);
             return;
         }
         const T* p = c.base;
         const std::ptrdiff_t dy = c.pitch[1], dz = c.pitch[2];
-        corners[0] = static_cast<float>(p[0]);
-        corners[1] = static_cast<float>(p[1]);
-        corners[2] = static_cast<float>(p[dy]);
-        corners[3] = static_cast<float>(p[dy + 1]);
-        corners[4] = static_cast<float>(p[dz]);
-        corners[5] = static_cast<float>(p[dz + 1]);
-        corners[6] = static_cast<float>(p[dy + dz]);
-        corners[7] = static_cast<float>(p[dy + dz + 1]);
+        corners[0] = static_cast<V>(p[0]);
+        corners[1] = static_cast<V>(p[1]);
+        corners[2] = static_cast<V>(p[dy]);
+        corners[3] = static_cast<V>(p[dy + 1]);
+        corners[4] = static_cast<V>(p[dz]);
+        corners[5] = static_cast<V>(p[dz + 1]);
+        corners[6] = static_cast<V>(p[dy + dz]);
+        corners[7] = static_cast<V>(p[dy + dz + 1]);
     }
 };
 
@@ -234,12 +241,20 @@ struct MipTracer {
     // One visited cell over [t, tExit]: raise `maximum` by the cell cubic's
     // maximum, unless no corner exceeds it (a trilinear interpolant never
     // exceeds its largest corner).
-    static void ProcessCell(const float v[8], const int cell[3], const PixelRay& ray, float t,
+    // The corners arrive as samples (V = T): their largest is found before
+    // conversion, which is exact for 8- and 16-bit samples and monotonic for
+    // 32-bit ones, so the test gives what the test on floats gives.
+    template <typename V>
+    static void ProcessCell(const V raw[8], const int cell[3], const PixelRay& ray, float t,
                             float tExit, float& maximum) {
-        const float m01 = v[0] > v[1] ? v[0] : v[1], m23 = v[2] > v[3] ? v[2] : v[3];
-        const float m45 = v[4] > v[5] ? v[4] : v[5], m67 = v[6] > v[7] ? v[6] : v[7];
-        const float m03 = m01 > m23 ? m01 : m23, m47 = m45 > m67 ? m45 : m67;
-        if (!((m03 > m47 ? m03 : m47) > maximum)) return;  // skip: no corner above the maximum
+        const V m01 = raw[0] > raw[1] ? raw[0] : raw[1], m23 = raw[2] > raw[3] ? raw[2] : raw[3];
+        const V m45 = raw[4] > raw[5] ? raw[4] : raw[5], m67 = raw[6] > raw[7] ? raw[6] : raw[7];
+        const V m03 = m01 > m23 ? m01 : m23, m47 = m45 > m67 ? m45 : m67;
+        if (!(static_cast<float>(m03 > m47 ? m03 : m47) > maximum))
+            return;  // skip: no corner above the maximum
+        float v[8];
+        for (int c = 0; c < 8; ++c)
+            v[c] = static_cast<float>(raw[c]);
         const CellCubic f = BuildCellCubic(v, cell, ray.originVoxel, ray.dirVoxel, t);
         const float s1 = tExit - t;
         if (CubicStaysBelow(f.a, f.b, f.c, f.d, s1, maximum))
@@ -257,9 +272,9 @@ struct MipTracer {
         corners.Place(walk.cell, cursor);
         for (;;) {
             const float tExit = walk.Exit(end);
-            float v[8];
-            corners.Read(walk.cell, cursor, v);
-            ProcessCell(v, walk.cell, ray, t, tExit, maximum);
+            typename Corners::Value raw[8];
+            corners.Read(walk.cell, cursor, raw);
+            ProcessCell(raw, walk.cell, ray, t, tExit, maximum);
             if (!(tExit < end)) return;
             // enter next cell
             const int axis = walk.NextAxis();
