@@ -227,6 +227,17 @@ struct CornerVoxels {
     void FetchCellCorners(int i, int j, int k, float v[8]) const { corners->Fetch(i, j, k, v); }
 };
 
+// A macro cell a ray may gain from: its grid maximum and the ray segment
+// [t, exit] the macro walk assigns to it.
+struct MacroSegment {
+    float maximum;
+    float t;
+    float exit;
+};
+// Macro cells listed per ray before visiting (a ray crosses at most the sum
+// of the grid's three cell counts plus two; 29 + 29 + 29 for 256^3).
+constexpr int kMacroListSize = 192;
+
 template <class Corners, bool kSkipping>
 struct MipTracer {
     const KernelState* state;
@@ -336,6 +347,17 @@ struct MipTracer {
         // The macro cell's (min, max) pair; moved by one stride per step while
         // the indices stay on the grid, looked up with clamping otherwise.
         const float* pair = state->GridCell(macro[0], macro[1], macro[2]);
+        // The ray's maximum does not depend on the order in which its macro
+        // cells are visited, and each visited macro cell restarts the voxel
+        // walk at its own entry. So the macro cells that may contribute are
+        // first listed (in walk order, with the segment the walk gives them)
+        // and then visited from the highest grid maximum down: the running
+        // maximum climbs early and the rest of the list is skipped as soon
+        // as no listed maximum exceeds it. A ray with more candidates than
+        // the list holds is visited in walk order.
+        MacroSegment list[kMacroListSize];
+        int count = 0;
+        const float entryMaximum = maximum;
         for (;;) {
             const float macroMaximum = pair[1];
             // Exit of the macro cell, then advance the macro walk (x only if
@@ -353,13 +375,33 @@ struct MipTracer {
             else
                 pair = state->GridCell(macro[0], macro[1], macro[2]);
 
-            if (macroMaximum > maximum) {
-                // Visit the voxel cells of this macro cell.
+            if (macroMaximum > entryMaximum) {
                 if (tFar < exit) exit = tFar;
-                if (t < exit) WalkCells(ray, t, exit, maximum);
+                if (t < exit) {
+                    if (count < kMacroListSize) {
+                        list[count++] = {macroMaximum, t, exit};
+                    } else if (macroMaximum > maximum) {
+                        WalkCells(ray, t, exit, maximum);  // list full: visit now
+                    }
+                }
             }  // else skip: nothing in the macro cell exceeds the maximum
             if (!(tFar > exit)) break;
             t = exit;
+        }
+        // Highest listed macro maximum first, while it exceeds the maximum.
+        for (;;) {
+            int best = -1;
+            float bestMaximum = maximum;
+            for (int i = 0; i < count; ++i) {
+                if (list[i].maximum > bestMaximum) {
+                    bestMaximum = list[i].maximum;
+                    best = i;
+                }
+            }
+            if (best < 0) break;  // no listed macro cell exceeds the maximum
+            const MacroSegment segment = list[best];
+            list[best] = list[--count];
+            WalkCells(ray, segment.t, segment.exit, maximum);
         }
         return maximum;
     }
