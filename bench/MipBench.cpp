@@ -17,12 +17,17 @@
 //   direct block reads, flattened per-ray routines, select-based cubic   ~205 ms
 //   walk cursor in the block, chord bound before the cubic solve          ~181 ms
 //   block reads for straddling cells and the entry sample, macro pointer  ~174 ms
-// Every step left the twelve images bit-identical (compared with cmp on the
-// KESTREL_MIP_DUMP output). Against VTK's vtkFixedPointVolumeRayCastMapper
-// (MIP, 2 threads, 1-voxel sampling) in the same run at low machine load:
-// Kestrel grid median 101 ms, min 74 ms; VTK Render() median 114 ms, min
-// 87 ms (mapper's own time 98 / 71 ms): ratio 0.88 against Render(), 1.04
-// against the mapper's time.
+//   corner test on unconverted samples                                     ~167 ms
+//   macro cells visited from the highest grid maximum down                 ~146 ms
+// Every step up to the last left the twelve images bit-identical (compared
+// with cmp on the KESTREL_MIP_DUMP output); the last one changes 11 of the
+// 3.1 M float pixels by at most 1.1e-4 grey (rounding where the voxel walk
+// restarts at a macro cell), none at 8 bits. Against VTK's
+// vtkFixedPointVolumeRayCastMapper (MIP, 2 threads, 1-voxel sampling) in the
+// same run at low machine load (bench/compare_mip.sh, 3 rounds): Kestrel grid
+// median 78 ms, min 56 ms; VTK Render() median 95 ms, min 70 ms (the mapper's
+// own time 78 / 54 ms): ratio 0.82 against Render(), 0.99 against the
+// mapper's time. With VTK sampling every half voxel its Render() takes 163 ms.
 //
 // Environment (used by the peer script):
 //   KESTREL_MIP_RAW=<path>   write the phantom's samples there (raw uint16, x fastest)
