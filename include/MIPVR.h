@@ -18,8 +18,9 @@ class VRImage;
 // windowWidth + 0.5 clamped to [0, 1], or (0, 0, 0, 0) where the ray misses
 // the cropping box. Cells whose eight corners do not exceed the running
 // maximum are skipped; RenderWithGridPartition also skips whole cells of the
-// min/max grid whose maximum does not exceed it. Both entry points give the
-// same image up to float rounding.
+// min/max grid whose maximum does not exceed it, visiting a ray's remaining
+// grid cells from the highest grid maximum down (the maximum does not depend
+// on the order). Both entry points give the same image up to float rounding.
 //
 // Ownership: the five pointers are borrowed, never deleted; a copy shares
 // them. The constructor nulls them. The image must already be sized and
