@@ -13,8 +13,10 @@
 
 namespace {
 
-// Skipping changes only where the voxel walk restarts (at macro-cell faces),
-// so the two images agree up to float rounding of those restart points.
+// Skipping changes only where the voxel walk restarts (at macro-cell faces)
+// and, through the order in which macro cells are visited, which of two
+// rounded cell maxima of equal true value is kept; so the two images agree up
+// to float rounding.
 constexpr float kRoundingTol = 2e-5f;
 
 // Smooth blobs over an empty background, plus noise: large empty regions to
