@@ -19,10 +19,15 @@
 //   block reads for straddling cells and the entry sample, macro pointer  ~174 ms
 //   corner test on unconverted samples                                     ~167 ms
 //   macro cells visited from the highest grid maximum down                 ~146 ms
-// Every step up to the last left the twelve images bit-identical (compared
-// with cmp on the KESTREL_MIP_DUMP output); the last one changes 11 of the
-// 3.1 M float pixels by at most 1.1e-4 grey (rounding where the voxel walk
-// restarts at a macro cell), none at 8 bits. Against VTK's
+//   MIPVR.cpp at -O3 in the -O2 default build (GCC pragma)                  ~124 ms
+//     (same run, alternating builds, 8 rounds: 133 ms before; earlier rows
+//     were measured under other load)
+// Every step except the macro-cell ordering left the twelve images
+// bit-identical (compared with cmp on the KESTREL_MIP_DUMP output); the
+// ordering changed 11 of the 3.1 M float pixels by at most 1.1e-4 grey
+// (rounding where the voxel walk restarts at a macro cell), none at 8 bits.
+// Tried without gain (images identical, processor time within noise): ending
+// a macro cell's voxel walk once the maximum reaches the cell's grid maximum. Against VTK's
 // vtkFixedPointVolumeRayCastMapper (MIP, 2 threads, 1-voxel sampling) in the
 // same run at low machine load (bench/compare_mip.sh, 3 rounds): Kestrel grid
 // median 78 ms, min 56 ms; VTK Render() median 95 ms, min 70 ms (the mapper's
