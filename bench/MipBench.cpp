@@ -19,7 +19,7 @@
 //   block reads for straddling cells and the entry sample, macro pointer  ~174 ms
 //   corner test on unconverted samples                                     ~167 ms
 //   macro cells visited from the highest grid maximum down                 ~146 ms
-//   MIPVR.cpp at -O3 in the -O2 default build (GCC pragma)                  ~124 ms
+//   kernels built at -O3 in the -O2 default build (CMake)                 ~124 ms
 //     (same run, alternating builds, 8 rounds: 133 ms before; earlier rows
 //     were measured under other load)
 // Every step except the macro-cell ordering left the twelve images
