@@ -7,6 +7,7 @@ KESTREL_JOBS=${KESTREL_JOBS:-$(nproc)}
 kestrel_build() {
   local dir=$1
   shift
+  mkdir -p "$dir"
   cmake -S "$KESTREL_ROOT" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 ||
     { cat "$dir.configure.log"; return 1; }
   cmake --build "$dir" -j "$KESTREL_JOBS"
