@@ -33,7 +33,6 @@ kestrel_build build/asan -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON -DKESTRE
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$KESTREL_ROOT/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export KESTREL_SANITIZED=1
 ctest --test-dir build/asan --output-on-failure -j "$KESTREL_JOBS" --timeout 900 |
   tee build/asan.ctest.log
 asan_summary=$(grep -E 'tests passed|tests failed' build/asan.ctest.log | tail -1)
