@@ -133,29 +133,25 @@ inline float SampleTrilinearFrom(const Voxels& voxels, Vector4& p) {
     return c0 * (1.f - fz) + c1 * fz;
 }
 
+// f(p + e_axis) - f(p - e_axis), the samples clamped as SampleTrilinear clamps them.
+template <class Voxels>
+inline float CentralDifference(const Voxels& voxels, const Vector4& p, int axis) {
+    Vector4 plus = p;
+    Vector4 minus = p;
+    static_cast<float*>(plus)[axis] += 1.f;
+    static_cast<float*>(minus)[axis] -= 1.f;
+    const float forward = SampleTrilinearFrom(voxels, plus);
+    return forward - SampleTrilinearFrom(voxels, minus);
+}
+
 // Unit gradient direction at p in physical units, pointing to increasing values, w = 0:
 // g_a = f(p + e_a) - f(p - e_a) (clamped samples, not halved), n = g / spacing, normalised. A zero
 // gradient gives non-finite components.
 template <class Voxels>
 inline Vector4 ComputeNormalFrom(const Voxels& voxels, const Vector4& p) {
-    Vector4 q = p;
-    q.x = p.x + 1.f;
-    const float xPlus = SampleTrilinearFrom(voxels, q);
-    q = p;
-    q.x = p.x - 1.f;
-    const float gx = xPlus - SampleTrilinearFrom(voxels, q);
-    q = p;
-    q.y = p.y + 1.f;
-    const float yPlus = SampleTrilinearFrom(voxels, q);
-    q = p;
-    q.y = p.y - 1.f;
-    const float gy = yPlus - SampleTrilinearFrom(voxels, q);
-    q = p;
-    q.z = p.z + 1.f;
-    const float zPlus = SampleTrilinearFrom(voxels, q);
-    q = p;
-    q.z = p.z - 1.f;
-    const float gz = zPlus - SampleTrilinearFrom(voxels, q);
+    const float gx = CentralDifference(voxels, p, 0);
+    const float gy = CentralDifference(voxels, p, 1);
+    const float gz = CentralDifference(voxels, p, 2);
     const float nx = gx / voxels.spacing[0], ny = gy / voxels.spacing[1],
                 nz = gz / voxels.spacing[2];
     const float inverseLength = 1.f / std::sqrt(nx * nx + ny * ny + nz * nz);

@@ -11,6 +11,7 @@
 
 #include "VolumeData.h"
 #include "volume/SampleTypes.h"
+#include "volume/TripleCopy.h"
 
 using kestrel_volume::SampleVolumeBytes;
 using kestrel_volume::VisitSampleType;
@@ -710,9 +711,7 @@ void CoherentVolume::GetMinMaxValue(double& min, double& max) {
 }
 
 void CoherentVolume::GetBlcokSize(int* out) {
-    if (out == nullptr) return;
-    for (int i = 0; i < 3; ++i)
-        out[i] = blockSize[i];
+    CopyTriple(blockSize, out);
 }
 
 void CoherentVolume::SetBlockSize(const int* in) {
@@ -723,9 +722,7 @@ void CoherentVolume::SetBlockSize(const int* in) {
 }
 
 void CoherentVolume::GetDimensions(int* out) const {
-    if (out == nullptr) return;
-    for (int i = 0; i < 3; ++i)
-        out[i] = dimensions[i];
+    CopyTriple(dimensions, out);
 }
 
 void CoherentVolume::SetDimensions(const int* in) {
@@ -738,19 +735,13 @@ void CoherentVolume::SetDimensions(const int* in) {
 }
 
 void CoherentVolume::GetSpacings(float* out) const {
-    if (out == nullptr) return;
-    for (int i = 0; i < 3; ++i)
-        out[i] = spacings[i];
+    CopyTriple(spacings, out);
 }
 
 void CoherentVolume::SetSpacings(const float* in) {
-    if (in == nullptr) return;
-    for (int i = 0; i < 3; ++i)
-        spacings[i] = in[i];
+    CopyTriple(in, spacings);
 }
 
 void CoherentVolume::GetBlockNum(int* out) {
-    if (out == nullptr) return;
-    for (int i = 0; i < 3; ++i)
-        out[i] = blockNum[i];
+    CopyTriple(blockNum, out);
 }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "volume/SampleTypes.h"
+#include "volume/TripleCopy.h"
 #include "volume/VolumeFileIO.h"
 
 using kestrel_volume::CheckedVolumeBytes;
@@ -93,27 +94,19 @@ void VolumeData::Clean() {
 }
 
 void VolumeData::GetDimensions(int* out) const {
-    if (out == nullptr) return;
-    for (int i = 0; i < 3; ++i)
-        out[i] = dimensions[i];
+    CopyTriple(dimensions, out);
 }
 
 void VolumeData::SetDimensions(const int* in) {
-    if (in == nullptr) return;
-    for (int i = 0; i < 3; ++i)
-        dimensions[i] = in[i];
+    CopyTriple(in, dimensions);
 }
 
 void VolumeData::GetSpacings(float* out) const {
-    if (out == nullptr) return;
-    for (int i = 0; i < 3; ++i)
-        out[i] = spacings[i];
+    CopyTriple(spacings, out);
 }
 
 void VolumeData::SetSpacings(const float* in) {
-    if (in == nullptr) return;
-    for (int i = 0; i < 3; ++i)
-        spacings[i] = in[i];
+    CopyTriple(in, spacings);
 }
 
 void VolumeData::WriteRawFile(FILE* file) const {
