@@ -5,6 +5,7 @@
 #include "KestrelExport.h"
 #include "MIPVR.h"
 #include "Scene.h"
+#include "VolumeSceneCore.h"
 
 class VolumeData;
 
@@ -22,9 +23,9 @@ class VolumeData;
 // SetData / SetDataModified.
 //
 // Ownership: the scene allocates and deletes the five objects its kernel points to (bricked
-// volume, grid, MIP parameters, ray set-up, image). The VolumeData stays the host's; it must
-// outlive the scene or be replaced. Copying is forbidden: a member-wise copy would delete the
-// kernel's objects twice.
+// volume, grid, ray set-up and image in its VolumeSceneCore, and the MIP parameters). The
+// VolumeData stays the host's; it must outlive the scene or be replaced. Copying is forbidden: a
+// member-wise copy would delete the kernel's objects twice.
 //
 // Before the first SetData a frame shows only the black background. A null volume passed to
 // SetData is stored and changes nothing else. GL thread only; not thread-safe.
@@ -74,11 +75,8 @@ protected:
     MIPVR kernelModule;      ///< the kernel; its five pointers are filled by the constructor
 
 private:
-    // The objects the constructor allocated, deleted by the destructor even if the host
+    VolumeSceneCore core;  // bricked volume, grid, ray set-up, image
+    // The MIP parameters the constructor allocated, deleted by the destructor even if the host
     // re-points the kernel.
-    CoherentVolume* ownedVolume;
     MIPRayCasterParam* ownedMipParam;
-    GridPartition* ownedGrid;
-    VRImage* ownedImage;
-    VRSceneParam* ownedSceneParam;
 };
