@@ -5,7 +5,7 @@
 #include <cmath>
 #include <random>
 
-#include "kernels/CubicMaximum.h"
+#include "kernels/CellCubic.h"
 
 namespace {
 

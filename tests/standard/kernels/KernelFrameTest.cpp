@@ -177,8 +177,9 @@ TEST(RunOnProcessors, SharesOfThreadsThatCannotStartRunOnTheCaller) {
     MakeImage(image, 0, 0, 37, 23);
     const ConstantTracer tracer{Vector4(0.5f, 0.5f, 0.5f, 0.5f)};
     scene.state.BindSceneParam(scene.param);
-    RenderJob<ConstantTracer> render{&scene.state, &tracer, &image};
-    RunOnProcessors(4, &RenderPixelsWorker<ConstantTracer>, &render, &RefuseAllThreads);
+    const RayPixel<ConstantTracer> pixel{&scene.state, tracer};
+    PixelJob<RayPixel<ConstantTracer>> render{&pixel, &image};
+    RunOnProcessors(4, &PixelWorker<RayPixel<ConstantTracer>>, &render, &RefuseAllThreads);
     for (int i = 0; i < 37 * 23 * 4; ++i)
         ASSERT_FALSE(std::isnan(image.pixels[i])) << i;
 }

@@ -1,0 +1,84 @@
+// Lighting shared by the shaded kernels (isosurface, full volume rendering): the light and
+// material bound once per frame, two-sided Blinn-Phong and the illustrative contour style.
+#pragma once
+
+#include <cmath>
+
+#include "BasicLightParam.h"
+#include "Vector.h"
+
+// The light of one frame in the form the shading formulas use.
+struct BoundLight {
+    float direction[3] = {1.f, 0.f, 0.f};  // L: direction of travel, physical, as stored
+    float ambient[3] = {0.f, 0.f, 0.f};    // ambient x intensity x light colour
+    float diffuse[3] = {0.f, 0.f, 0.f};    // diffuse x intensity x light colour
+    float specular[3] = {0.f, 0.f, 0.f};   // specular x intensity x light colour
+    float power = 1.f;                     // specular power p
+    float specularCutoff = 0.f;            // h above which the highlight counts
+    float background[3] = {0.f, 0.f, 0.f};
+    bool illustrative = false;
+
+    // specularCutoff = (0.001 / m)^(1 / p), m the strongest specular channel: below it h^p m stays
+    // under 0.001 and the power is not worth evaluating. All-zero specular gives an infinite
+    // cutoff (no highlight).
+    void Bind(const BasicLightParam& light) {
+        direction[0] = light.lightDirection.x;
+        direction[1] = light.lightDirection.y;
+        direction[2] = light.lightDirection.z;
+        float strongest = 0.f;
+        for (int c = 0; c < 3; ++c) {
+            const float colour = light.lightIntensity * light.lightColor[c];
+            ambient[c] = light.ambient * colour;
+            diffuse[c] = light.diffuse * colour;
+            specular[c] = light.specular * colour;
+            if (specular[c] > strongest) strongest = specular[c];
+            background[c] = light.backgroundColor[c];
+        }
+        power = light.specularPower;
+        specularCutoff = std::pow(0.001f / strongest, 1.f / power);
+        illustrative = light.illustrativeShading;
+    }
+};
+
+// Illustrative style: w = (1 - (N.D)^2)^(p / 2), capped at 1; rgb = w rgb + (1 - w) background.
+// Edge-on surfaces keep their colour, surfaces facing the viewer take the background colour. A
+// non-finite normal keeps the colour.
+inline void ShadeIllustrative(float rgb[3], const Vector4& normal, const Vector4& dir,
+                              const BoundLight& light) {
+    const float b = normal.x * dir.x + normal.y * dir.y + normal.z * dir.z;
+    float w = std::pow(1.f - b * b, light.power * 0.5f);
+    if (!(w < 1.f)) w = 1.f;
+    for (int c = 0; c < 3; ++c)
+        rgb[c] = w * rgb[c] + (1.f - w) * light.background[c];
+}
+
+// Two-sided Blinn-Phong: with l = L.N, the side seen is lit when l side > 0 (side: the sign that
+// l must have, from the caller's notion of which side of the surface the viewer is on):
+//   k = ambient + diffuse |l|, H = normalise(L + D), s = specular |H.N|^p above the cutoff,
+//   rgb = rgb k + s.
+// Unlit (or a non-finite normal): rgb = rgb ambient.
+inline void ShadeBlinnPhong(float rgb[3], const Vector4& normal, const Vector4& dir, float side,
+                            const BoundLight& light) {
+    const float* const L = light.direction;
+    const float l = L[0] * normal.x + L[1] * normal.y + L[2] * normal.z;
+    float k[3] = {light.ambient[0], light.ambient[1], light.ambient[2]};
+    float s[3] = {0.f, 0.f, 0.f};
+    if (l * side > 0.f) {
+        const float diffuseWeight = std::abs(l);
+        for (int c = 0; c < 3; ++c)
+            k[c] += light.diffuse[c] * diffuseWeight;
+        float hx = L[0] + dir.x, hy = L[1] + dir.y, hz = L[2] + dir.z;
+        const float inverseLength = 1.f / std::sqrt(hx * hx + hy * hy + hz * hz);
+        hx *= inverseLength;
+        hy *= inverseLength;
+        hz *= inverseLength;
+        const float h = std::abs(hx * normal.x + hy * normal.y + hz * normal.z);
+        if (h > light.specularCutoff) {
+            const float highlight = std::pow(h, light.power);
+            for (int c = 0; c < 3; ++c)
+                s[c] = light.specular[c] * highlight;
+        }
+    }
+    for (int c = 0; c < 3; ++c)
+        rgb[c] = rgb[c] * k[c] + s[c];
+}

@@ -1,0 +1,364 @@
+// Reading a bricked volume in the kernels: clamped voxel fetch, cell corners, a walk cursor,
+// trilinear sampling and the gradient normal, over one of two voxel accesses with the same
+// interface, chosen once per frame by VisitVoxelAccess.
+//
+// A voxel access has members dims[3], spacing[3], a sample type Value and
+//   float Voxel(int x, int y, int z) const;               // in-range indices
+//   float FetchVoxel(int i, int j, int k) const;          // indices clamped
+//   void FetchCellCorners(int cx, int cy, int cz, V corners[8]) const;   // indices clamped
+//   void AccumulateRow(int x0, int x1, int y, int z, float& low, float& high) const;
+//   Cursor; void Place(const int cell[3], Cursor&) const;                // walk cursor
+//   void Step(const int cell[3], int axis, int step, Cursor&) const;
+//   void Read(const int cell[3], const Cursor&, V corners[8]) const;
+//   float SampleTrilinear(Vector4& p) const;  Vector4 ComputeNormal(const Vector4& p) const;
+// Corner (a, b, c), a, b, c in {0, 1}, of cell (cx, cy, cz) is corners[a + 2b + 4c] = voxel
+// (cx + a, cy + b, cz + c). VolumeSampler reads through CoherentVolume::GetValue and works for
+// every volume; BlockVoxels<T> reads the blocks of sample type T directly (power-of-two block
+// sizes), with identical values, about three times faster.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+
+#include "CoherentVolume.h"
+#include "Vector.h"
+#include "volume/SampleTypes.h"
+
+// Index clamped to [0, dim - 1]: the edge voxel stands for everything beyond it.
+inline int ClampIndex(int index, int dim) {
+    const int upper = index < dim - 1 ? index : dim - 1;
+    return upper > 0 ? upper : 0;
+}
+
+// Coordinate clamped to [0, upper]: not above 0 (NaN included) gives 0, not below upper gives
+// upper.
+inline float ClampCoordinate(float value, float upper) {
+    if (!(value > 0.f)) return 0.f;
+    if (!(value < upper)) return upper;
+    return value;
+}
+
+// Trilinear interpolant at p (voxel coordinates). p.x, p.y, p.z are first clamped in place to the
+// volume, so a position beyond it takes the value of the nearest point inside; on the last voxel
+// plane the upper corners are that plane again (their weight is 0).
+template <class Voxels>
+inline float SampleTrilinearFrom(const Voxels& voxels, Vector4& p) {
+    p.x = ClampCoordinate(p.x, float(voxels.dims[0] - 1));
+    p.y = ClampCoordinate(p.y, float(voxels.dims[1] - 1));
+    p.z = ClampCoordinate(p.z, float(voxels.dims[2] - 1));
+    const int i = int(p.x), j = int(p.y), k = int(p.z);
+    const float fx = p.x - float(i), fy = p.y - float(j), fz = p.z - float(k);
+    float v[8];
+    voxels.FetchCellCorners(i, j, k, v);
+    // c(b, c) = v(0, b, c) (1 - fx) + v(1, b, c) fx; then along y; then along z.
+    const float c00 = v[0] * (1.f - fx) + v[1] * fx;
+    const float c10 = v[2] * (1.f - fx) + v[3] * fx;
+    const float c01 = v[4] * (1.f - fx) + v[5] * fx;
+    const float c11 = v[6] * (1.f - fx) + v[7] * fx;
+    const float c0 = c00 * (1.f - fy) + c10 * fy;
+    const float c1 = c01 * (1.f - fy) + c11 * fy;
+    return c0 * (1.f - fz) + c1 * fz;
+}
+
+// f(p + e_axis) - f(p - e_axis), the samples clamped as SampleTrilinear clamps them.
+template <class Voxels>
+inline float CentralDifference(const Voxels& voxels, const Vector4& p, int axis) {
+    Vector4 plus = p;
+    Vector4 minus = p;
+    static_cast<float*>(plus)[axis] += 1.f;
+    static_cast<float*>(minus)[axis] -= 1.f;
+    const float forward = SampleTrilinearFrom(voxels, plus);
+    return forward - SampleTrilinearFrom(voxels, minus);
+}
+
+// Unit gradient direction at p in physical units, pointing to increasing values, w = 0:
+// g_a = f(p + e_a) - f(p - e_a) (clamped samples, not halved), n = g / spacing, normalised. A zero
+// gradient gives non-finite components.
+template <class Voxels>
+inline Vector4 ComputeNormalFrom(const Voxels& voxels, const Vector4& p) {
+    const float gx = CentralDifference(voxels, p, 0);
+    const float gy = CentralDifference(voxels, p, 1);
+    const float gz = CentralDifference(voxels, p, 2);
+    const float nx = gx / voxels.spacing[0], ny = gy / voxels.spacing[1],
+                nz = gz / voxels.spacing[2];
+    const float inverseLength = 1.f / std::sqrt(nx * nx + ny * ny + nz * nz);
+    return Vector4(nx * inverseLength, ny * inverseLength, nz * inverseLength, 0.f);
+}
+
+// Folds v into a running range: low = v unless v > low, high = v unless high > v (so a NaN voxel
+// is taken into both).
+inline void AccumulateRange(float v, float& low, float& high) {
+    if (!(v > low)) low = v;
+    if (!(high > v)) high = v;
+}
+
+// The volume read through CoherentVolume::GetValue (any block size, any block array). Borrows the
+// volume; reads only, from any number of threads.
+struct VolumeSampler {
+    CoherentVolume* volume = nullptr;    // not owned
+    int dims[3] = {0, 0, 0};             // voxel counts, copied from the volume
+    float spacing[3] = {1.f, 1.f, 1.f};  // voxel spacing in physical units, copied from the volume
+
+    using Value = float;  // what FetchCellCorners and Read deliver
+    struct Cursor {};     // this access keeps no walk position
+
+    // Stores the volume with its dimensions and spacings; false (state untouched) for null.
+    bool BindVolume(CoherentVolume* source) {
+        if (!source) return false;
+        volume = source;
+        for (int a = 0; a < 3; ++a) {
+            dims[a] = source->dimensions[a];
+            spacing[a] = source->spacings[a];
+        }
+        return true;
+    }
+
+    float Voxel(int x, int y, int z) const { return volume->GetValue(x, y, z); }
+
+    void AccumulateRow(int x0, int x1, int y, int z, float& low, float& high) const {
+        for (int x = x0; x <= x1; ++x)
+            AccumulateRange(volume->GetValue(x, y, z), low, high);
+    }
+
+    float FetchVoxel(int i, int j, int k) const {
+        return volume->GetValue(ClampIndex(i, dims[0]), ClampIndex(j, dims[1]),
+                                ClampIndex(k, dims[2]));
+    }
+
+    void FetchCellCorners(int cx, int cy, int cz, float corners[8]) const {
+        const int x[2] = {ClampIndex(cx, dims[0]), ClampIndex(cx + 1, dims[0])};
+        const int y[2] = {ClampIndex(cy, dims[1]), ClampIndex(cy + 1, dims[1])};
+        const int z[2] = {ClampIndex(cz, dims[2]), ClampIndex(cz + 1, dims[2])};
+        for (int c = 0; c < 8; ++c)
+            corners[c] = volume->GetValue(x[c & 1], y[(c >> 1) & 1], z[c >> 2]);
+    }
+
+    void Place(const int[3], Cursor&) const {}
+    void Step(const int[3], int, int, Cursor&) const {}
+    void Read(const int cell[3], const Cursor&, float corners[8]) const {
+        FetchCellCorners(cell[0], cell[1], cell[2], corners);
+    }
+
+    float SampleTrilinear(Vector4& p) const { return SampleTrilinearFrom(*this, p); }
+    Vector4 ComputeNormal(const Vector4& p) const { return ComputeNormalFrom(*this, p); }
+};
+
+// Direct reads from the blocks of a volume of sample type T whose block sizes are powers of two:
+// block and in-block position by shifts and masks, a cell inside one block as eight loads from
+// one base pointer, a uniform block without any load. Values equal GetValue's. Corner reads may
+// deliver the samples unconverted (V = T), so that a caller can compare them before converting.
+// Borrows the blocks; valid while the volume is not rebuilt.
+template <typename T>
+struct BlockVoxels {
+    int dims[3] = {0, 0, 0};             // voxel counts
+    float spacing[3] = {1.f, 1.f, 1.f};  // voxel spacing, physical units
+    const TBlock<T>* blocks = nullptr;   // the volume's block array
+    int dimMax[3] = {-1, -1, -1};        // dims - 1
+    int shift[3] = {0, 0, 0};            // log2 of the block size per axis
+    int mask[3] = {0, 0, 0};             // block size - 1 per axis
+    int blockNum[2] = {0, 0};            // blocks along x and y
+
+    using Value = T;
+
+    // False when the volume's blocks are not TBlock<T> or a block size is not a power of two.
+    bool Bind(const VolumeSampler& sampler) {
+        const CoherentVolume* const v = sampler.volume;
+        if (!v) return false;
+        const auto* array = dynamic_cast<const TBlockArray<T>*>(v->blockArray);
+        if (!array) return false;
+        for (int a = 0; a < 3; ++a) {
+            const int size = v->blockSize[a];
+            if (size < 1 || (size & (size - 1)) != 0) return false;
+            int log = 0;
+            while ((1 << log) < size)
+                ++log;
+            shift[a] = log;
+            mask[a] = size - 1;
+            dims[a] = sampler.dims[a];
+            dimMax[a] = dims[a] - 1;
+            spacing[a] = sampler.spacing[a];
+        }
+        blocks = array->blocks;
+        blockNum[0] = v->blockNum[0];
+        blockNum[1] = v->blockNum[1];
+        return true;
+    }
+
+    const TBlock<T>& BlockOf(int x, int y, int z) const {
+        return blocks[(x >> shift[0]) +
+                      blockNum[0] * ((y >> shift[1]) + blockNum[1] * (z >> shift[2]))];
+    }
+
+    // Voxel at in-range indices, as V.
+    template <typename V = float>
+    V VoxelAs(int x, int y, int z) const {
+        const TBlock<T>& block = BlockOf(x, y, z);
+        if (!block.data) return static_cast<V>(block.minValue);
+        return static_cast<V>(block.data[(x & mask[0]) +
+                                         std::ptrdiff_t(y & mask[1]) * block.rowPitch +
+                                         std::ptrdiff_t(z & mask[2]) * block.slicePitch]);
+    }
+    float Voxel(int x, int y, int z) const { return VoxelAs<float>(x, y, z); }
+
+    // The row piece inside each block by one pointer, a uniform block's piece by its one value.
+    void AccumulateRow(int x0, int x1, int y, int z, float& low, float& high) const {
+        for (int x = x0; x <= x1;) {
+            const int blockLast = x | mask[0];
+            const int last = blockLast < x1 ? blockLast : x1;
+            const TBlock<T>& block = BlockOf(x, y, z);
+            if (!block.data) {
+                AccumulateRange(float(block.minValue), low, high);
+            } else {
+                const T* p = block.data + (x & mask[0]) +
+                             std::ptrdiff_t(y & mask[1]) * block.rowPitch +
+                             std::ptrdiff_t(z & mask[2]) * block.slicePitch;
+                for (int n = last - x; n >= 0; --n, ++p)
+                    AccumulateRange(float(*p), low, high);
+            }
+            x = last + 1;
+        }
+    }
+
+    static int Clamp(int i, int hi) { return i < 0 ? 0 : (i > hi ? hi : i); }
+
+    float FetchVoxel(int i, int j, int k) const {
+        return Voxel(Clamp(i, dimMax[0]), Clamp(j, dimMax[1]), Clamp(k, dimMax[2]));
+    }
+
+    template <typename V>
+    void FetchCellCorners(int cx, int cy, int cz, V corners[8]) const {
+        const int x0 = Clamp(cx, dimMax[0]), x1 = Clamp(cx + 1, dimMax[0]);
+        const int y0 = Clamp(cy, dimMax[1]), y1 = Clamp(cy + 1, dimMax[1]);
+        const int z0 = Clamp(cz, dimMax[2]), z1 = Clamp(cz + 1, dimMax[2]);
+        const int bx = x0 >> shift[0], by = y0 >> shift[1], bz = z0 >> shift[2];
+        if ((x1 >> shift[0]) != bx || (y1 >> shift[1]) != by || (z1 >> shift[2]) != bz) {
+            // The cell straddles blocks: one look-up per corner.
+            const int x[2] = {x0, x1}, y[2] = {y0, y1}, z[2] = {z0, z1};
+            for (int c = 0; c < 8; ++c)
+                corners[c] = VoxelAs<V>(x[c & 1], y[(c >> 1) & 1], z[c >> 2]);
+            return;
+        }
+        const TBlock<T>& block = blocks[bx + blockNum[0] * (by + blockNum[1] * bz)];
+        if (!block.data) {
+            // Uniform block: every corner is its one value.
+            const V value = static_cast<V>(block.minValue);
+            for (int c = 0; c < 8; ++c)
+                corners[c] = value;
+            return;
+        }
+        const std::ptrdiff_t rowPitch = block.rowPitch, slicePitch = block.slicePitch;
+        const T* const p =
+            block.data + (x0 & mask[0]) + (y0 & mask[1]) * rowPitch + (z0 & mask[2]) * slicePitch;
+        // Offsets of the upper corners; 0 where the index was clamped back.
+        const std::ptrdiff_t dx = x1 - x0, dy = (y1 - y0) * rowPitch, dz = (z1 - z0) * slicePitch;
+        corners[0] = static_cast<V>(p[0]);
+        corners[1] = static_cast<V>(p[dx]);
+        corners[2] = static_cast<V>(p[dy]);
+        corners[3] = static_cast<V>(p[dx + dy]);
+        corners[4] = static_cast<V>(p[dz]);
+        corners[5] = static_cast<V>(p[dx + dz]);
+        corners[6] = static_cast<V>(p[dy + dz]);
+        corners[7] = static_cast<V>(p[dx + dy + dz]);
+    }
+
+    // A cell walk's position inside one block, so that entering the next cell is one add to a
+    // pointer. A cell is direct when it needs no clamping (0 <= c <= dims - 2 per axis) and lies
+    // inside one block (local index <= block extent - 2); other cells go through
+    // FetchCellCorners.
+    struct Cursor {
+        const T* base = nullptr;              // voxel (c_x, c_y, c_z) in the block's buffer
+        std::ptrdiff_t pitch[3] = {1, 0, 0};  // elements per step along x, y, z in the block
+        int local[3] = {0, 0, 0};             // cell index inside the block
+        int limit[3] = {0, 0, 0};             // largest local index of a direct cell
+        T uniformValue = T();                 // the block's value when it keeps no buffer
+        bool direct = false;                  // the cell is read through base
+        bool uniform = false;                 // the block is uniform
+    };
+
+    // Puts the cursor on `cell`.
+    void Place(const int cell[3], Cursor& c) const {
+        c.direct = false;
+        int b[3];
+        for (int a = 0; a < 3; ++a) {
+            if (unsigned(cell[a]) >= unsigned(dimMax[a])) return;  // clamping needed
+            b[a] = cell[a] >> shift[a];
+            c.local[a] = cell[a] & mask[a];
+            const int start = b[a] << shift[a];
+            const int extent =
+                dimMax[a] + 1 - start < mask[a] + 1 ? dimMax[a] + 1 - start : mask[a] + 1;
+            c.limit[a] = extent - 2;
+            if (c.local[a] > c.limit[a]) return;  // the cell straddles two blocks
+        }
+        const TBlock<T>& block = blocks[b[0] + blockNum[0] * (b[1] + blockNum[1] * b[2])];
+        c.direct = true;
+        c.uniform = block.data == nullptr;
+        c.uniformValue = block.minValue;
+        c.pitch[0] = 1;
+        c.pitch[1] = block.rowPitch;
+        c.pitch[2] = block.slicePitch;
+        c.base = c.uniform
+                     ? nullptr
+                     : block.data + c.local[0] + c.local[1] * c.pitch[1] + c.local[2] * c.pitch[2];
+    }
+
+    // The walk entered `cell` by `step` along `axis`.
+    void Step(const int cell[3], int axis, int step, Cursor& c) const {
+        if (c.direct) {
+            const int next = c.local[axis] + step;
+            if (unsigned(next) <= unsigned(c.limit[axis])) {
+                c.local[axis] = next;
+                if (!c.uniform) c.base += step * c.pitch[axis];
+                return;
+            }
+        }
+        Place(cell, c);
+    }
+
+    // The corners of the cell under the cursor.
+    template <typename V>
+    void Read(const int cell[3], const Cursor& c, V corners[8]) const {
+        if (!c.direct) {
+            FetchCellCorners(cell[0], cell[1], cell[2], corners);
+            return;
+        }
+        if (c.uniform) {
+            for (int i = 0; i < 8; ++i)
+                corners[i] = static_cast<V>(c.uniformValue);
+            return;
+        }
+        const T* p = c.base;
+        const std::ptrdiff_t dy = c.pitch[1], dz = c.pitch[2];
+        corners[0] = static_cast<V>(p[0]);
+        corners[1] = static_cast<V>(p[1]);
+        corners[2] = static_cast<V>(p[dy]);
+        corners[3] = static_cast<V>(p[dy + 1]);
+        corners[4] = static_cast<V>(p[dz]);
+        corners[5] = static_cast<V>(p[dz + 1]);
+        corners[6] = static_cast<V>(p[dy + dz]);
+        corners[7] = static_cast<V>(p[dy + dz + 1]);
+    }
+
+    float SampleTrilinear(Vector4& p) const { return SampleTrilinearFrom(*this, p); }
+    Vector4 ComputeNormal(const Vector4& p) const { return ComputeNormalFrom(*this, p); }
+};
+
+// Calls visit(voxels) once, with BlockVoxels<T> for the volume's sample type when that binds, else
+// with the VolumeSampler itself. A kernel instantiates its tracer on the argument's type, so the
+// sample type is decided once per frame, not per voxel:
+//   VisitVoxelAccess(state, [&](const auto& voxels) {
+//       MyTracer<std::decay_t<decltype(voxels)>> tracer{&state, voxels, ...};
+//       RenderImage(state, image, param, tracer);
+//   });
+template <class Visitor>
+void VisitVoxelAccess(const VolumeSampler& sampler, Visitor&& visit) {
+    bool visited = false;
+    if (sampler.volume) {
+        kestrel_volume::VisitSampleType(sampler.volume->dataType, [&](auto tag) {
+            BlockVoxels<typename decltype(tag)::type> voxels;
+            if (!voxels.Bind(sampler)) return;
+            visit(static_cast<const decltype(voxels)&>(voxels));
+            visited = true;
+        });
+    }
+    if (!visited) visit(sampler);
+}
