@@ -26,6 +26,7 @@
 #include "GridPartition.h"
 
 // CPU kernels
+#include "IsosurfaceVR.h"
 #include "MIPVR.h"
 
 #endif  // KESTREL_STANDARD_H
