@@ -1,42 +1,37 @@
 // Command line of kestrel-render.
 #pragma once
 
+#include <memory>
 #include <string>
 
-#include "DataType.h"
-#include "MIPFrame.h"
+#include "View.h"
+#include "VolumeOptions.h"
+
+namespace CLI {
+class App;
+}
+class ViewChoice;
 
 struct RenderOptions {
-    std::string volumePath;      // structured volume file; empty: raw or phantom
-    std::string rawPath;         // --raw FILE
-    int rawDims[3] = {0, 0, 0};  // --dims
-    bool haveDims = false;
-    DataType rawType{};  // --type
-    bool haveType = false;
-    float spacing[3] = {1.0f, 1.0f, 1.0f};  // --spacing
-    bool haveSpacing = false;
-    int phantomSize = 256;  // --phantom-size
-    bool havePhantomSize = false;
+    RenderOptions();
+    ~RenderOptions();
 
-    int width = 512;  // --size WxH
+    VolumeOptions volume;  // VOLUME, --raw ..., --phantom-size, --crop
+    int width = 512;       // --size WxH
     int height = 512;
-    ViewAngles view;  // --azimuth, --elevation, --zoom
-
-    bool haveWindow = false;  // --window WIDTH CENTRE
-    float windowWidth = 0.0f;
-    float windowCenter = 0.0f;
-    bool haveCrop = false;  // --crop x0 x1 y0 y1 z0 z1
-    float crop[6] = {0, 0, 0, 0, 0, 0};
-
+    ViewAngles view;                             // --azimuth, --elevation, --zoom
     int frames = 0;                              // --frames N (0: one frame, no timing)
     bool useGrid = true;                         // --no-grid switches to the plain cell walk
     bool useGL = false;                          // --gl
     std::string outputPath = "kestrel-mip.png";  // --output
-    bool help = false;
+
+    std::unique_ptr<CLI::App> app;      // the parser, with the views' options
+    std::unique_ptr<ViewChoice> views;  // --view and the chosen view
 };
 
-// Parses argv. Throws InputError (VolumeLoader.h) with a message naming the option.
-RenderOptions ParseRenderOptions(int argc, char** argv);
+// Parses argv into `options`. Returns false when --help was given (RenderUsage then tells what
+// to print). Throws InputError (VolumeLoader.h) with a message naming the option.
+bool ParseRenderOptions(int argc, char** argv, RenderOptions* options);
 
 // The --help text.
-std::string RenderUsage();
+std::string RenderUsage(const RenderOptions& options);

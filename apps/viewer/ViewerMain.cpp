@@ -23,8 +23,9 @@
 #include "PngWriter.h"
 #include "RetStatus.h"
 #include "Scene.h"
-#include "ViewFactory.h"
 #include "ViewerOptions.h"
+#include "VolumeData.h"
+#include "VolumeLoader.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ void Act(retStatus const& status) {
 }
 
 void UpdateTitle() {
-    std::string title = std::string(kProgram) + ": " + g.options.view;
+    std::string title = std::string(kProgram) + ": " + g.options.views->Chosen().Name();
     Scene* scene = dynamic_cast<Scene*>(g.scene);
     if (scene != nullptr && scene->GetEndoscopy()) title += " [endoscopy]";
     glutSetWindowTitle(title.c_str());
@@ -145,7 +146,7 @@ void OnKeyboard(unsigned char key, int x, int y) {
     Act(status);
 
     retStatus viewStatus;
-    if (ViewKey(g.scene, g.options, key, viewStatus)) {
+    if (g.options.views->Chosen().Key(key, viewStatus)) {
         Act(viewStatus);
         return;
     }
@@ -290,29 +291,31 @@ Display* OpenDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string error;
-    switch (ParseViewerOptions(argc, argv, &g.options, &error)) {
-        case ParseResult::Help:
-            std::fputs(ViewerUsage().c_str(), stdout);
+    try {
+        if (!ParseViewerOptions(argc, argv, &g.options)) {
+            std::fputs(ViewerUsage(g.options).c_str(), stdout);
             return 0;
-        case ParseResult::Error:
-            std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
-            return 2;
-        case ParseResult::Run:
-            break;
-    }
-    if (!g.options.events.empty() && !ParseEventScript(g.options.events, &g.script, &error)) {
-        std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+        }
+    } catch (InputError const& error) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
         return 2;
     }
+    std::string error;
+    ParseEventScript(g.options.events, &g.script, &error);  // checked while parsing
     g.scriptPlayed = g.script.empty();
     Display* const probe = OpenDisplay();
     if (probe == nullptr) return 1;
 
-    g.scene = CreateView(g.options, &error);
-    if (g.scene == nullptr) {
+    try {
+        View& view = g.options.views->Chosen();
+        std::unique_ptr<VolumeData> volume;
+        if (view.ShowsVolume()) volume = g.options.volume.Load(kProgram);
+        std::vector<float> const& crop = g.options.volume.crop;
+        g.scene = view.CreateViewerScene(std::move(volume), crop.empty() ? nullptr : crop.data(),
+                                         g.options.endoscopy);
+    } catch (InputError const& failure) {
         // the view could not be made from the given data: bad input
-        std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+        std::fprintf(stderr, "%s: %s\n", kProgram, failure.what());
         XCloseDisplay(probe);
         return 2;
     }

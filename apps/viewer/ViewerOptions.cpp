@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "ViewFactory.h"
+#include "CommandLine.h"
+#include "VolumeLoader.h"
 
 namespace {
 
@@ -20,122 +21,73 @@ bool ParseInt(std::string const& s, int lo, int hi, int* out) {
     return true;
 }
 
-bool ParseSize(std::string const& s, int* w, int* h) {
-    size_t const x = s.find_first_of("xX");
-    if (x == std::string::npos) return false;
-    return ParseInt(s.substr(0, x), 1, 16384, w) && ParseInt(s.substr(x + 1), 1, 16384, h);
-}
-
-std::string Join(std::vector<std::string> const& v) {
-    std::string out;
-    for (size_t i = 0; i < v.size(); ++i)
-        out += (i ? ", " : "") + v[i];
-    return out;
-}
-
 }  // namespace
 
-std::string ViewerUsage() {
-    std::string u =
-        "Usage: kestrel-viewer [options]\n"
-        "Shows a Kestrel scene in a window and hands it the mouse and keys.\n"
-        "\n"
-        "Options:\n"
-        "  -h, --help           show this help and exit\n"
-        "  --view NAME          view to show: " +
-        Join(ViewNames()) + " (default " + ViewNames().front() +
-        ")\n"
-        "  --size WxH           window client size in pixels (default 800x600)\n"
-        "  --endoscopy          start in endoscopy mode\n"
-        "  --frames N           render N frames (after --events), then exit\n"
-        "  --screenshot FILE    with --frames: save the last frame as PNG\n"
-        "  --shot-dir DIR       folder for the screenshot key's PNGs (default .)\n"
-        "  --events SCRIPT      play input events after the first frame, e.g.\n"
-        "                       \"ldown 400 300; move 450 300; lup 450 300\"\n"
-        "                       (ldown/lup/mdown/mup/rdown/rup X Y, move X Y,\n"
-        "                       wheel +1|-1, key C, keyup C, special N, specialup N)\n";
-    u += ViewOptionsHelp();
-    u += "\n"
-         "Mouse (examine mode): left drag rotates, middle drag pans, right drag\n"
-         "  zooms (up enlarges).\n"
-         "Mouse (endoscopy mode): left drag turns the view, right drag up/down\n"
-         "  rolls it, middle drag pans; the pointer is held at the window centre.\n"
-         "Keys:\n"
-         "  w s a d     endoscopy mode: walk forward, back, left, right (holding\n"
-         "              a key accelerates)\n"
-         "  e           switch between examine and endoscopy mode\n"
-         "  p           save a screenshot (kestrel-viewer-NNN.png in --shot-dir)\n"
-         "  q, Esc      quit\n";
-    u += ViewKeysHelp();
-    return u;
+ViewerOptions::ViewerOptions() = default;
+ViewerOptions::~ViewerOptions() = default;
+
+std::string ViewerUsage(ViewerOptions const& options) {
+    return options.app->help();
 }
 
-ParseResult ParseViewerOptions(int argc, char** argv, ViewerOptions* options, std::string* error) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    auto value = [&](size_t i, std::string* out) {
-        if (i + 1 >= args.size()) {
-            *error = "option " + args[i] + " needs a value (see --help)";
-            return false;
-        }
-        *out = args[i + 1];
-        return true;
-    };
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string const& a = args[i];
-        std::string v;
-        if (a == "-h" || a == "--help") {
-            options->help = true;
-            return ParseResult::Help;
-        } else if (a == "--endoscopy") {
-            options->endoscopy = true;
-        } else if (a == "--view" || a == "--size" || a == "--frames" || a == "--screenshot" ||
-                   a == "--shot-dir" || a == "--events") {
-            if (!value(i, &v)) return ParseResult::Error;
-            ++i;
-            if (a == "--view") {
-                std::vector<std::string> const names = ViewNames();
-                bool known = false;
-                for (std::string const& n : names)
-                    known = known || n == v;
-                if (!known) {
-                    *error = "unknown view '" + v + "' for --view (known: " + Join(names) + ")";
-                    return ParseResult::Error;
-                }
-                options->view = v;
-            } else if (a == "--size") {
-                if (!ParseSize(v, &options->width, &options->height)) {
-                    *error = "bad --size '" + v + "': expected WxH, e.g. 800x600";
-                    return ParseResult::Error;
-                }
-            } else if (a == "--frames") {
-                if (!ParseInt(v, 1, 1000000, &options->frames)) {
-                    *error = "bad --frames '" + v + "': expected a positive number";
-                    return ParseResult::Error;
-                }
-            } else if (a == "--screenshot") {
-                options->screenshot = v;
-            } else if (a == "--shot-dir") {
-                options->shotDir = v;
-            } else {
+bool ParseViewerOptions(int argc, char** argv, ViewerOptions* options) {
+    options->app.reset(new CLI::App(
+        "Shows a Kestrel scene in a window and hands it the mouse and keys.", "kestrel-viewer"));
+    CLI::App& app = *options->app;
+    options->volume.AddTo(app);
+    options->views.reset(new ViewChoice(app, false));
+    std::string size;
+    app.add_option("--size", size, "window client size in pixels (default 800x600)")
+        ->type_name("WxH")
+        ->check(cmdline::ImageSize(16384));
+    app.add_flag("--endoscopy", options->endoscopy, "start in endoscopy mode");
+    app.add_option("--frames", options->frames, "render N frames (after --events), then exit")
+        ->type_name("N")
+        ->check(cmdline::Integer(1, 1000000));
+    app.add_option("--screenshot", options->screenshot, "with --frames: save the last frame as PNG")
+        ->type_name("FILE")
+        ->check(cmdline::Value("PNG file name"));
+    app.add_option("--shot-dir", options->shotDir,
+                   "folder for the screenshot key's PNGs (default .)")
+        ->type_name("DIR")
+        ->check(cmdline::Value("folder name"));
+    app.add_option("--events", options->events,
+                   "play input events after the first frame, e.g. \"ldown 400 300; move 450 300; "
+                   "lup 450 300\" (ldown/lup/mdown/mup/rdown/rup X Y, move X Y, wheel +1|-1, "
+                   "key C, keyup C, special N, specialup N)")
+        ->type_name("SCRIPT")
+        ->check(CLI::Validator(
+            [](std::string& script) {
                 std::vector<ScriptEvent> events;
-                if (!ParseEventScript(v, &events, error)) return ParseResult::Error;
-                options->events = v;
-            }
-        } else {
-            int const used = ParseViewOption(args, i, options, error);
-            if (used < 0) return ParseResult::Error;
-            if (used == 0) {
-                *error = "unknown option '" + a + "' (see --help)";
-                return ParseResult::Error;
-            }
-            i += static_cast<size_t>(used) - 1;
-        }
-    }
+                std::string error;
+                return ParseEventScript(script, &events, &error) ? std::string() : error;
+            },
+            ""));
+    app.footer(
+        "Mouse (examine mode): left drag rotates, middle drag pans, right drag\n"
+        "  zooms (up enlarges).\n"
+        "Mouse (endoscopy mode): left drag turns the view, right drag up/down\n"
+        "  rolls it, middle drag pans; the pointer is held at the window centre.\n"
+        "Keys:\n"
+        "  w s a d     endoscopy mode: walk forward, back, left, right (holding\n"
+        "              a key accelerates)\n"
+        "  e           switch between examine and endoscopy mode\n"
+        "  p           save a screenshot (kestrel-viewer-NNN.png in --shot-dir)\n"
+        "  q, Esc      quit\n" +
+        options->views->KeysHelp());
+
+    if (!cmdline::Parse(app, argc, argv, options->volume.file)) return false;
+    if (!size.empty()) cmdline::ToImageSize(size, &options->width, &options->height);
     if (!options->screenshot.empty() && options->frames == 0) {
-        *error = "--screenshot needs --frames N (the screenshot key saves interactively)";
-        return ParseResult::Error;
+        throw InputError("--screenshot needs --frames N (the screenshot key saves interactively)");
     }
-    return ParseResult::Run;
+    options->volume.Check(app);
+    View& view = options->views->Check();
+    if (!view.ShowsVolume() && options->volume.AnyGiven(app)) {
+        throw InputError(std::string("--view ") + view.Name() +
+                         " shows no volume: drop the volume options or pick a volume view");
+    }
+    return true;
 }
 
 bool ParseEventScript(std::string const& text, std::vector<ScriptEvent>* events,

@@ -1,12 +1,22 @@
 // Command-line options of kestrel-viewer.
 #pragma once
 
-#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "View.h"
+#include "VolumeOptions.h"
+
+namespace CLI {
+class App;
+}
+
 struct ViewerOptions {
-    std::string view = "mip";   ///< which scene to show (see ViewFactory)
+    ViewerOptions();
+    ~ViewerOptions();
+
+    VolumeOptions volume;       ///< VOLUME, --raw ..., --phantom-size, --crop
     int width = 800;            ///< window client width, pixels
     int height = 600;           ///< window client height, pixels
     int frames = 0;             ///< scripted run: frames to render, then exit (0: interactive)
@@ -14,19 +24,18 @@ struct ViewerOptions {
     std::string shotDir = ".";  ///< folder of the screenshot key's numbered PNGs
     std::string events;         ///< synthetic events played after the first frame
     bool endoscopy = false;     ///< start in endoscopy mode
-    bool help = false;          ///< --help was given
-    /// Settings of view-specific options, filled by ParseViewOption.
-    std::map<std::string, std::string> viewSettings;
+
+    std::unique_ptr<CLI::App> app;      ///< the parser, with the views' options
+    std::unique_ptr<ViewChoice> views;  ///< --view and the chosen view
 };
 
-enum class ParseResult { Run, Help, Error };
-
-/// Parses argv[1..]. Options the viewer does not know are offered to the
-/// view factory (ParseViewOption). On Error, `error` holds one line.
-ParseResult ParseViewerOptions(int argc, char** argv, ViewerOptions* options, std::string* error);
+/// Parses argv into `options`. Returns false when --help was given (ViewerUsage
+/// then tells what to print). Throws InputError (VolumeLoader.h) with one line
+/// naming the option.
+bool ParseViewerOptions(int argc, char** argv, ViewerOptions* options);
 
 /// The --help text.
-std::string ViewerUsage();
+std::string ViewerUsage(ViewerOptions const& options);
 
 /// One synthetic input event of the --events script.
 struct ScriptEvent {

@@ -163,8 +163,10 @@ std::string Temp(std::string const& name) {
 TEST(ViewerCommandLine, HelpDescribesOptionsAndBindings) {
     RunResult const r = RunProgram({ViewerExe(), "--help"}, "-");
     ASSERT_EQ(r.code, 0) << r.err;
-    for (char const* needle : {"--size WxH", "--frames N", "--screenshot FILE", "--events",
-                               "endoscopy", "left drag rotates", "save a screenshot", "quit"})
+    // the views' own options and keys too
+    for (char const* needle :
+         {"--size WxH", "--frames N", "--screenshot FILE", "--events", "endoscopy",
+          "left drag rotates", "save a screenshot", "quit", "--window", "widen / narrow"})
         EXPECT_NE(r.out.find(needle), std::string::npos) << needle;
     EXPECT_TRUE(r.err.empty());
 }
@@ -174,11 +176,18 @@ TEST(ViewerCommandLine, BadOptionsGiveOneLineAndExitCode2) {
         std::vector<std::string> args;
         char const* mentions;
     } const cases[] = {
-        {{"--bogus"}, "--bogus"},           {{"--size", "0x10"}, "--size"},
-        {{"--size", "640"}, "--size"},      {{"--size"}, "needs a value"},
-        {{"--frames", "two"}, "--frames"},  {{"--frames", "-3"}, "--frames"},
-        {{"--view", "nothing"}, "nothing"}, {{"--screenshot", "x.png"}, "--frames"},
-        {{"--events", "jump 1 2"}, "jump"}, {{"--events", "ldown 1"}, "ldown"},
+        {{"--bogus"}, "--bogus"},
+        {{"--size", "0x10"}, "--size"},
+        {{"--size", "640"}, "--size"},
+        {{"--size"}, "--size"},
+        {{"--frames", "two"}, "--frames"},
+        {{"--frames", "-3"}, "--frames"},
+        {{"--view", "nothing"}, "nothing"},
+        {{"--screenshot", "x.png"}, "--frames"},
+        {{"--events", "jump 1 2"}, "jump"},
+        {{"--events", "ldown 1"}, "ldown"},
+        // an option of another view than the one chosen
+        {{"--view", "cube", "--window", "1", "2"}, "--window: only applies to --view mip"},
     };
     for (Case const& c : cases) {
         std::vector<std::string> args{ViewerExe()};

@@ -7,39 +7,38 @@
 #include <vector>
 
 #include "MIPVRScene.h"
-
-// The camera placement of the render tool, applied through the scene's camera operations.
-struct ViewAngles {
-    float azimuthDeg = 0.0f;    // turn about the screen's vertical axis, right-handed
-    float elevationDeg = 0.0f;  // then tilt: positive looks down onto the top of the volume
-    float zoom = 1.0f;          // camera scale; 2 shows the volume twice as large
-};
+#include "View.h"
 
 // A MIPVRScene that can also produce its frames off-screen.
 //
 // SetViewportSize is Resize without the GL call. CastFrame does what Render and RenderContent
 // do up to the kernel: refit the camera when the extent changed (InitSceneParam), compute the
 // view and projection matrices, set up the rays and the image rectangle, allocate the image and
-// run the kernel. CompositeOverBackground then forms the frame that VRImage::Render would leave
+// run the kernel. Composite then forms the frame that VRImage::Render would leave
 // in an RGBA8 frame buffer cleared to black. Rendering on a GL context stays available through
 // the inherited Init, Resize and Render.
-class OffscreenMIPScene : public MIPVRScene {
+class OffscreenMIPScene : public MIPVRScene, public OffscreenView {
 public:
-    void SetViewportSize(int width, int height);
+    AbstractScene& GetScene() override { return *this; }
+    void SetViewportSize(int width, int height) override;
 
     // Rotation = elevation about the eye x axis after azimuth about the eye y axis, both from
     // the identity, and scale = zoom; the translation stays at zero. Uses SceneParam's
     // MakeReference, Rotate and Scale, as a drag in the scene would.
-    void SetView(const ViewAngles& view);
+    void SetView(const ViewAngles& view) override;
 
     // Casts the frame into the kernel's image (RenderWithGridPartition, or the plain cell walk
     // when `useGrid` is false).
-    void CastFrame(bool useGrid = true);
+    void CastFrame(bool useGrid = true) override;
 
     // The frame as 8-bit RGBA, rows bottom-up as glReadPixels returns them: background (0, 0, 0, 1)
     // everywhere, and inside the image rectangle dst = src + (1 - src.a) * dst per channel with
     // the source clamped to [0, 1], then quantised as GL does, round(255 * value).
-    std::vector<uint8_t> CompositeOverBackground();
+    std::vector<uint8_t> Composite() override;
+
+    std::string Title() const override { return "MIP"; }
+    // ", window WIDTH / CENTRE"
+    std::string Settings() const override;
 };
 
 // GL's conversion of a colour in [0, 1] to an 8-bit unsigned normalised value.

@@ -2,6 +2,7 @@
 #include "MIPFrame.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "VRImage.h"
 
@@ -40,7 +41,7 @@ void OffscreenMIPScene::CastFrame(bool useGrid) {
     CastImage(useGrid);
 }
 
-std::vector<uint8_t> OffscreenMIPScene::CompositeOverBackground() {
+std::vector<uint8_t> OffscreenMIPScene::Composite() {
     const int width = viewport[0];
     const int height = viewport[1];
     // The cleared frame: black, alpha 1, as RenderContent's glClearColor(0, 0, 0, 1).
@@ -70,4 +71,11 @@ std::vector<uint8_t> OffscreenMIPScene::CompositeOverBackground() {
         }
     }
     return frame;
+}
+
+std::string OffscreenMIPScene::Settings() const {
+    char text[80];
+    std::snprintf(text, sizeof(text), ", window %g / %g", double(GetWindowWidth()),
+                  double(GetWindowCenter()));
+    return text;
 }

@@ -1,0 +1,107 @@
+// The views of kestrel-viewer and kestrel-render. Everything that belongs to one view lives in
+// one class: its name and help, its own options (offered on both tools' command lines), the
+// scene it shows in the viewer and the frame it draws off-screen for kestrel-render, and its
+// viewer keys. A new view is one file under apps/common/views and one line in ViewList.h.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "RetStatus.h"
+
+namespace CLI {
+class App;
+}
+class AbstractScene;
+class VolumeData;
+
+// The camera placement of kestrel-render, applied through the scene's camera operations.
+struct ViewAngles {
+    float azimuthDeg = 0.0f;    // turn about the screen's vertical axis, right-handed
+    float elevationDeg = 0.0f;  // then tilt: positive looks down onto the top of the volume
+    float zoom = 1.0f;          // camera scale; 2 shows the volume twice as large
+};
+
+// A view's frame for kestrel-render: cast on the CPU and composited as GL would, or drawn
+// through GL by the scene itself (Init, Resize and Render on the current context).
+class OffscreenView {
+public:
+    virtual ~OffscreenView() = default;
+    virtual AbstractScene& GetScene() = 0;
+    // The viewport without a GL call.
+    virtual void SetViewportSize(int width, int height) = 0;
+    virtual void SetView(const ViewAngles& view) = 0;
+    // Casts the frame (with or without the grid's empty-space skipping).
+    virtual void CastFrame(bool useGrid) = 0;
+    // The cast frame over the cleared background, 8-bit RGBA, rows bottom-up.
+    virtual std::vector<uint8_t> Composite() = 0;
+    // What was drawn, for the tool's report: "MIP", then e.g. ", window 1 / 0.5".
+    virtual std::string Title() const = 0;
+    virtual std::string Settings() const = 0;
+};
+
+class View {
+public:
+    virtual ~View() = default;
+    virtual const char* Name() const = 0;
+    // One line for --view in --help.
+    virtual const char* Summary() const = 0;
+    // False for a view without a volume: the volume options are then refused.
+    virtual bool ShowsVolume() const { return true; }
+    // True when kestrel-render can draw it (CreateOffscreen returns a frame).
+    virtual bool RendersOffscreen() const { return false; }
+
+    // Adds the view's own options to `group`, under the view's heading in --help; their values
+    // land in this object. Option names must differ from every other view's.
+    virtual void AddOptions(CLI::App& group) { (void)group; }
+    // Checks the parsed values against each other; throws InputError naming the option.
+    virtual void CheckOptions() {}
+
+    // The viewer's scene, owning `volume` (null when !ShowsVolume()). Called before the GL
+    // context exists. Throws InputError for data the view cannot show.
+    // `crop` is the cropping box (six voxel coordinates) or null for the whole volume.
+    virtual AbstractScene* CreateViewerScene(std::unique_ptr<VolumeData> volume, const float* crop,
+                                             bool endoscopy) = 0;
+    // A key pressed in the viewer after the scene's own handler: true when the view used it
+    // (the viewer then skips its own binding); sets status.redraw when the picture changed.
+    virtual bool Key(unsigned char key, retStatus& status) {
+        (void)key;
+        (void)status;
+        return false;
+    }
+    // Help lines of those keys (empty: none).
+    virtual std::string KeysHelp() const { return ""; }
+
+    // kestrel-render's frame of `volume` (borrowed; outlives the frame), `crop` as above.
+    virtual std::unique_ptr<OffscreenView> CreateOffscreen(VolumeData* volume, const float* crop) {
+        (void)volume;
+        (void)crop;
+        return nullptr;
+    }
+};
+
+// Every registered view, in ViewList.h order (the first is the default), made afresh.
+std::vector<std::unique_ptr<View>> MakeViews();
+
+// The views of one tool with their options on its command line, and the one --view picked.
+class ViewChoice {
+public:
+    // Adds --view and every view's option group to `app`; `offscreenOnly` keeps the views
+    // kestrel-render can draw.
+    ViewChoice(CLI::App& app, bool offscreenOnly);
+    // After parsing: the chosen view checks its options; options of other views are refused.
+    View& Check();
+    View& Chosen() const { return *chosen_; }
+    // "mip, cube"
+    std::string Names() const;
+    std::string KeysHelp() const;
+
+private:
+    CLI::App& app_;
+    std::vector<std::unique_ptr<View>> views_;
+    std::vector<CLI::App*> groups_;
+    std::string name_;
+    View* chosen_ = nullptr;
+};

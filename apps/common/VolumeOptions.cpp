@@ -1,0 +1,152 @@
+// The volume options shared by kestrel-render and kestrel-viewer.
+#include "VolumeOptions.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+
+#include "CommandLine.h"
+#include "HeadPhantom.h"
+#include "VolumeData.h"
+#include "VolumeLoader.h"
+
+namespace {
+
+constexpr char kTypes[] = "int8, uint8, int16, uint16, int32, uint32 or float32";
+
+bool Given(const CLI::App& app, const char* name) {
+    return app.count(name) > 0;
+}
+
+// Spacings outside [kMinSpacing, kMaxSpacing] overflow or underflow the camera maths.
+void CheckSpacings(const float spacings[3], const std::string& where) {
+    for (int a = 0; a < 3; ++a) {
+        if (!(spacings[a] >= kMinSpacing && spacings[a] <= kMaxSpacing)) {
+            throw InputError(where + ": spacing " + cmdline::Number(spacings[a]) +
+                             " is outside the usable range " + cmdline::Number(kMinSpacing) +
+                             " to " + cmdline::Number(kMaxSpacing));
+        }
+    }
+}
+
+// Samples of a float volume that are NaN or infinite.
+long long NonFiniteSamples(const VolumeData& volume) {
+    if (!volume.GetDataType().isFloat || volume.GetData() == nullptr) return 0;
+    int dims[3];
+    volume.GetDimensions(dims);
+    const long long count = (long long)dims[0] * dims[1] * dims[2];
+    const float* samples = static_cast<const float*>(volume.GetData());
+    long long bad = 0;
+    for (long long i = 0; i < count; ++i)
+        bad += !std::isfinite(samples[i]);
+    return bad;
+}
+
+}  // namespace
+
+void VolumeOptions::AddTo(CLI::App& app) {
+    app.add_option("VOLUME", file, "structured volume file (32-byte header, then the samples)")
+        ->check(cmdline::Value("volume file name"));
+    app.add_option("--raw", raw, "raw samples, x fastest, little endian, no header; needs:")
+        ->type_name("FILE")
+        ->check(cmdline::Value("raw sample file name"));
+    app.add_option("--dims", dims, "  voxel counts of --raw")
+        ->type_name("X Y Z")
+        ->expected(3)
+        ->check(cmdline::Integer(1, 0x7fffffff));
+    app.add_option("--type", typeName, std::string("  sample type of --raw: ") + kTypes)
+        ->type_name("T")
+        ->check(CLI::Validator(
+            [](std::string& name) {
+                DataType type{};
+                return ParseDataTypeName(name, &type)
+                           ? std::string()
+                           : "unknown sample type '" + name + "' (" + kTypes + ")";
+            },
+            ""));
+    app.add_option("--spacing", spacing, "  voxel size of --raw (default 1 1 1)")
+        ->type_name("SX SY SZ")
+        ->expected(3)
+        ->check(cmdline::Float(kMinSpacing, kMaxSpacing, "the spacing"));
+    app.add_option("--phantom-size", phantomSize,
+                   "grid of the built-in phantom, N^3 (default 256; without a volume file)")
+        ->type_name("N")
+        ->check(cmdline::Integer(2, 1000));
+    app.add_option("--crop", crop, "cropping box in voxel coordinates (default: the whole volume)")
+        ->type_name("X0 X1 Y0 Y1 Z0 Z1")
+        ->expected(6)
+        ->check(cmdline::Float(-FLT_MAX, FLT_MAX));
+}
+
+bool VolumeOptions::AnyGiven(const CLI::App& app) const {
+    for (const char* name :
+         {"VOLUME", "--raw", "--dims", "--type", "--spacing", "--phantom-size", "--crop"}) {
+        if (Given(app, name)) return true;
+    }
+    return false;
+}
+
+void VolumeOptions::Check(const CLI::App& app) {
+    const bool isRaw = Given(app, "--raw");
+    if (isRaw && Given(app, "VOLUME")) {
+        throw InputError("--raw: give either a volume file or --raw FILE, not both");
+    }
+    if (isRaw && !Given(app, "--dims")) throw InputError("--raw: needs --dims X Y Z");
+    if (isRaw && !Given(app, "--type")) {
+        throw InputError("--raw: needs --type (e.g. --type uint16)");
+    }
+    for (const char* name : {"--dims", "--type", "--spacing"}) {
+        if (!isRaw && Given(app, name)) {
+            throw InputError(std::string(name) + ": only applies to --raw FILE");
+        }
+    }
+    if (Given(app, "--phantom-size") && (isRaw || Given(app, "VOLUME"))) {
+        throw InputError("--phantom-size: only applies when no volume file is given");
+    }
+    for (size_t a = 0; a < crop.size() / 2; ++a) {
+        if (crop[2 * a] > crop[2 * a + 1]) {
+            throw InputError("--crop: the low bound of axis " + std::string(1, "xyz"[a]) +
+                             " exceeds its high bound");
+        }
+    }
+}
+
+std::unique_ptr<VolumeData> VolumeOptions::Load(const char* program) {
+    std::unique_ptr<VolumeData> volume;
+    if (!raw.empty()) {
+        DataType type{};
+        ParseDataTypeName(typeName, &type);
+        const float unit[3] = {1.0f, 1.0f, 1.0f};
+        description = raw;
+        volume = LoadRawVolume(raw, dims.data(), type, spacing.empty() ? unit : spacing.data());
+    } else if (!file.empty()) {
+        description = file;
+        volume = LoadStructuredVolume(file);
+        float spacings[3];
+        volume->GetSpacings(spacings);
+        CheckSpacings(spacings, file);
+    } else {
+        volume.reset(CreateHeadPhantom(phantomSize));
+        if (volume == nullptr) throw InputError("cannot build the head phantom");
+    }
+    int size[3];
+    volume->GetDimensions(size);
+    for (size_t a = 0; a < crop.size() / 2; ++a) {
+        const float lo = crop[2 * a];
+        const float hi = crop[2 * a + 1];
+        if (lo < 0.0f || hi > float(size[a] - 1)) {
+            char message[200];
+            std::snprintf(message, sizeof(message),
+                          "--crop: axis %c bounds %g .. %g lie outside the volume (0 .. %d)",
+                          "xyz"[a], double(lo), double(hi), size[a] - 1);
+            throw InputError(message);
+        }
+    }
+    if (const long long bad = NonFiniteSamples(*volume); bad > 0) {
+        std::fprintf(stderr,
+                     "%s: %s: %lld samples are not finite (NaN or infinity); the value range "
+                     "leaves them out\n",
+                     program, description.c_str(), bad);
+    }
+    return volume;
+}

@@ -1,0 +1,43 @@
+// The volume a view shows, as both tools take it from the command line: a structured file, a
+// raw file with its grid, or the built-in phantom; and the cropping box applied to it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DataType.h"
+
+namespace CLI {
+class App;
+}
+class VolumeData;
+
+struct VolumeOptions {
+    std::string file;            // structured volume file (positional VOLUME)
+    std::string raw;             // --raw FILE
+    std::vector<int> dims;       // --dims X Y Z (raw only)
+    std::string typeName;        // --type T (raw only)
+    std::vector<float> spacing;  // --spacing SX SY SZ (raw only; default 1 1 1)
+    int phantomSize = 256;       // --phantom-size N (no file only)
+    std::vector<float> crop;     // --crop X0 X1 Y0 Y1 Z0 Z1, voxel coordinates
+    std::string description = "the built-in head phantom";  // set by Load: the file or phantom
+
+    // Adds VOLUME, --raw, --dims, --type, --spacing, --phantom-size and --crop to `app`.
+    void AddTo(CLI::App& app);
+    // True when any of them was given (a view without a volume refuses them).
+    bool AnyGiven(const CLI::App& app) const;
+    // Checks the combination after parsing; throws InputError naming the option.
+    void Check(const CLI::App& app);
+    // Loads the volume (throws InputError naming the file), checks its spacings and the crop box
+    // against it, and prints on stderr how many samples are not finite, if any.
+    std::unique_ptr<VolumeData> Load(const char* program);
+};
+
+// Spacings whose physical extents, bounding sphere and camera distance stay well inside single
+// precision for every grid a volume can have (up to 2^31 voxels along an axis).
+constexpr float kMinSpacing = 1e-6f;
+constexpr float kMaxSpacing = 1e6f;
+// Magnifications whose camera maths stays finite and meaningful.
+constexpr float kMinZoom = 1e-4f;
+constexpr float kMaxZoom = 1e4f;

@@ -1,0 +1,122 @@
+// The maximum-intensity projection view: a grey window over the volume's value range, with keys
+// that widen, narrow and move the window.
+#include <cfloat>
+#include <cstdio>
+
+#include "CommandLine.h"
+#include "MIPFrame.h"
+#include "View.h"
+#include "VolumeData.h"
+
+namespace {
+
+constexpr unsigned char kWiderWindow = ']';
+constexpr unsigned char kNarrowerWindow = '[';
+constexpr unsigned char kCentreUp = '+';
+constexpr unsigned char kCentreUpUnshifted = '=';  // the '+' key without shift
+constexpr unsigned char kCentreDown = '-';
+constexpr unsigned char kResetWindow = 'v';
+constexpr unsigned char kResetCamera = 'r';
+constexpr float kWidthFactor = 1.25f;  // one key press widens or narrows by this factor
+constexpr float kCentreStep = 0.05f;   // one key press moves the centre by this part of the width
+
+class MIPView : public View {
+public:
+    const char* Name() const override { return "mip"; }
+    const char* Summary() const override {
+        return "maximum-intensity projection through a grey window";
+    }
+    bool RendersOffscreen() const override { return true; }
+
+    void AddOptions(CLI::App& group) override {
+        group
+            .add_option("--window", window_,
+                        "grey window: grey = (value - CENTRE) / WIDTH + 0.5 (default: the "
+                        "volume's value range)")
+            ->type_name("WIDTH CENTRE")
+            ->expected(2)
+            ->check(cmdline::Float(FLT_MIN, FLT_MAX, "the width").application_index(0))
+            ->check(cmdline::Float(-FLT_MAX, FLT_MAX, "the centre").application_index(1));
+    }
+
+    AbstractScene* CreateViewerScene(std::unique_ptr<VolumeData> volume, const float* crop,
+                                     bool endoscopy) override {
+        volume_ = std::move(volume);
+        std::unique_ptr<OffscreenMIPScene> scene = Make(volume_.get(), crop);
+        scene->SetEndoscopy(endoscopy);
+        scene_ = scene.get();
+        return scene.release();
+    }
+
+    std::unique_ptr<OffscreenView> CreateOffscreen(VolumeData* volume, const float* crop) override {
+        return Make(volume, crop);
+    }
+
+    bool Key(unsigned char key, retStatus& status) override {
+        MIPVRScene& mip = *scene_;
+        switch (key) {
+            case kWiderWindow:
+                mip.SetWindowWidth(mip.GetWindowWidth() * kWidthFactor);
+                break;
+            case kNarrowerWindow:
+                mip.SetWindowWidth(mip.GetWindowWidth() / kWidthFactor);
+                break;
+            case kCentreUp:
+            case kCentreUpUnshifted:
+                mip.SetWindowCenter(mip.GetWindowCenter() + kCentreStep * mip.GetWindowWidth());
+                break;
+            case kCentreDown:
+                mip.SetWindowCenter(mip.GetWindowCenter() - kCentreStep * mip.GetWindowWidth());
+                break;
+            case kResetWindow:
+                mip.SetWidthCenter(rangeWidth_, rangeCenter_);
+                break;
+            case kResetCamera: {
+                const float origin[3] = {0.0f, 0.0f, 0.0f};
+                mip.SetRotation(Quaternion());
+                mip.SetScale(1.0f);
+                mip.SetTranslate(origin);
+                status.redraw = true;
+                return true;
+            }
+            default:
+                return false;
+        }
+        std::printf("kestrel-viewer: window width %g, centre %g\n", double(mip.GetWindowWidth()),
+                    double(mip.GetWindowCenter()));
+        std::fflush(stdout);
+        status.redraw = true;
+        return true;
+    }
+
+    std::string KeysHelp() const override {
+        return "MIP view keys:\n"
+               "  ] [         widen / narrow the grey window (x 1.25)\n"
+               "  + (=) -     raise / lower the window centre (by 5% of the width)\n"
+               "  v           window back to the volume's value range\n"
+               "  r           reset the camera (initial rotation, zoom and position)\n";
+    }
+
+private:
+    std::unique_ptr<OffscreenMIPScene> Make(VolumeData* volume, const float* crop) {
+        std::unique_ptr<OffscreenMIPScene> scene(new OffscreenMIPScene);
+        scene->SetData(volume);
+        rangeWidth_ = scene->GetWindowWidth();
+        rangeCenter_ = scene->GetWindowCenter();
+        if (window_.size() == 2) scene->SetWidthCenter(window_[0], window_[1]);
+        if (crop != nullptr) scene->SetCroppingBounds(crop);
+        return scene;
+    }
+
+    std::vector<float> window_;           // --window WIDTH CENTRE
+    std::unique_ptr<VolumeData> volume_;  // the viewer's volume, outliving its scene
+    OffscreenMIPScene* scene_ = nullptr;  // the viewer's scene (owned by the viewer)
+    float rangeWidth_ = 0.0f;             // the window of the value range, for 'v'
+    float rangeCenter_ = 0.0f;
+};
+
+}  // namespace
+
+std::unique_ptr<View> MakeMIPView() {
+    return std::unique_ptr<View>(new MIPView);
+}
