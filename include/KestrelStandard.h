@@ -28,5 +28,6 @@
 // CPU kernels
 #include "IsosurfaceVR.h"
 #include "MIPVR.h"
+#include "EndoscopySliceRendering.h"
 
 #endif  // KESTREL_STANDARD_H
