@@ -9,5 +9,6 @@
 #include "AbstractScene.h"
 #include "Scene.h"
 #include "MIPVRScene.h"
+#include "EndoscopySliceScene.h"
 
 #endif  // KESTREL_SCENE_H
