@@ -3,7 +3,8 @@
 #   1. release build with strict warnings, all unit/GL/app tests under Xvfb;
 #   2. the example host built against the installed package;
 #   3. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
-#   4. the structured-file reader fuzzed for a bounded time (libFuzzer).
+#   4. the kernel and set-up tests built with ThreadSanitizer (the workers share no lock);
+#   5. the structured-file reader fuzzed for a bounded time (libFuzzer).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 cd "$KESTREL_ROOT"
@@ -37,6 +38,31 @@ ctest --test-dir build/asan --output-on-failure -j "$KESTREL_JOBS" --timeout 900
   tee build/asan.ctest.log
 asan_summary=$(grep -E 'tests passed|tests failed' build/asan.ctest.log | tail -1)
 
+echo "== ThreadSanitizer build of the kernel and set-up tests"
+mkdir -p build/tsan
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_SANITIZE_THREAD=ON \
+  -DKESTREL_BUILD_APPS=OFF -DKESTREL_BUILD_BENCH=OFF >build/tsan.configure.log 2>&1 ||
+  { cat build/tsan.configure.log; exit 1; }
+cmake --build build/tsan -j "$KESTREL_JOBS" --target kestrel_test_standard_kernels \
+  kestrel_test_standard_setup
+# The GL tests of the set-up folder are left out: Mesa's own threads are not ours to check.
+tsan_passed=0
+tsan_failed=0
+# run_tsan <test folder> <gtest filter>
+run_tsan() {
+  local log="build/tsan.$1.log"
+  if TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "build/tsan/bin/kestrel_test_$1" \
+    --gtest_filter="$2" >"$log" 2>&1; then
+    tsan_passed=$((tsan_passed + $(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?\..*/\1/p' "$log")))
+  else
+    tail -40 "$log"
+    tsan_failed=$((tsan_failed + 1))
+  fi
+  tail -1 "$log"
+}
+run_tsan standard_kernels '*'
+run_tsan standard_setup '-VRImageRender.*'
+
 echo "== fuzzing the structured volume file reader (30 s)"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DKESTREL_BUILD_FUZZ=ON -DKESTREL_BUILD_APPS=OFF -DKESTREL_BUILD_BENCH=OFF \
@@ -49,6 +75,7 @@ build/fuzz/bin/kestrel_fuzz_volumefile -max_total_time=30 -print_final_stats=1 \
 echo "== summary"
 echo "release:   $release_summary"
 echo "sanitized: $asan_summary"
+echo "threads:   $tsan_passed kernel and set-up tests passed under ThreadSanitizer, $tsan_failed suites failed"
 # One closing line over both runs: "N passed, N failed".
 total_passed=0
 total_failed=0
@@ -58,4 +85,6 @@ for summary in "$release_summary" "$asan_summary"; do
   total_passed=$((total_passed + total - failed))
   total_failed=$((total_failed + failed))
 done
+total_passed=$((total_passed + tsan_passed))
+total_failed=$((total_failed + tsan_failed))
 echo "tests: ${total_passed} passed, ${total_failed} failed"

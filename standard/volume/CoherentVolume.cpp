@@ -61,8 +61,11 @@ bool ContainsNaN(const T* values, std::int64_t n) {
 // The row copy is compiled twice on x86-64 with GCC, for AVX2 and for the
 // baseline, and the loader picks one by CPU (ifunc): the vector min/max of
 // 16-bit samples is several times faster with AVX2. noinline keeps the
-// __restrict promises visible to the vectorizer.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+// __restrict promises visible to the vectorizer. ThreadSanitizer builds take the
+// plain copy: its runtime is not yet set up when the loader resolves the ifunc,
+// and the library crashes on load.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
+    !defined(__SANITIZE_THREAD__)
 #define KESTREL_ROW_COPY_ATTRIBUTES __attribute__((noinline, target_clones("avx2", "default")))
 #else
 #define KESTREL_ROW_COPY_ATTRIBUTES __attribute__((noinline))
