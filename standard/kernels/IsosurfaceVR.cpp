@@ -80,11 +80,11 @@ struct IsoTracer {
     // Walks the voxel cells from t to end; true with the colour at the first crossing.
     bool WalkCells(const PixelRay& ray, float t, float end, bool entryBelow,
                    Vector4& colour) const {
-        return WalkVoxelCells(voxels, ray, t, end,
-                              [&](const typename Voxels::Value corners[8], const int cell[3],
-                                  float t0, float t1) {
-                                  return VisitCell(corners, cell, ray, t0, t1, entryBelow, colour);
-                              });
+        return WalkVoxelCells(
+            voxels, ray, t, end,
+            [&](const typename Voxels::Value corners[8], const int cell[3], float t0, float t1) {
+                return VisitCell(corners, cell, ray, t0, t1, entryBelow, colour);
+            });
     }
 
     Vector4 operator()(const PixelRay& ray) const {

@@ -70,12 +70,12 @@ struct MipTracer {
 
     // The voxel cells from t to end: the whole ray, or its part in one macro cell.
     void WalkCells(const PixelRay& ray, float t, float end, float& maximum) const {
-        WalkVoxelCells(voxels, ray, t, end,
-                       [&](const typename Voxels::Value corners[8], const int cell[3], float t0,
-                           float t1) {
-                           ProcessCell(corners, cell, ray, t0, t1, maximum);
-                           return false;
-                       });
+        WalkVoxelCells(
+            voxels, ray, t, end,
+            [&](const typename Voxels::Value corners[8], const int cell[3], float t0, float t1) {
+                ProcessCell(corners, cell, ray, t0, t1, maximum);
+                return false;
+            });
     }
 
     float EntrySample(const PixelRay& ray) const {
@@ -157,8 +157,7 @@ MIPVR::MIPVR()
 
 void MIPVR::RenderWithoutGridPartition() {
     if (!mipParam) return;
-    RenderKernel<MipRayTracer>(volume, false, nullptr, vrSceneParam, image,
-                               GreyMapping(*mipParam));
+    RenderKernel<MipRayTracer>(volume, false, nullptr, vrSceneParam, image, GreyMapping(*mipParam));
 }
 
 void MIPVR::RenderWithGridPartition() {

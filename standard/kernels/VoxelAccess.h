@@ -194,9 +194,9 @@ struct BlockVoxels {
     V VoxelAs(int x, int y, int z) const {
         const TBlock<T>& block = BlockOf(x, y, z);
         if (!block.data) return static_cast<V>(block.minValue);
-        return static_cast<V>(block.data[(x & mask[0]) +
-                                         std::ptrdiff_t(y & mask[1]) * block.rowPitch +
-                                         std::ptrdiff_t(z & mask[2]) * block.slicePitch]);
+        return static_cast<V>(
+            block.data[(x & mask[0]) + std::ptrdiff_t(y & mask[1]) * block.rowPitch +
+                       std::ptrdiff_t(z & mask[2]) * block.slicePitch]);
     }
     float Voxel(int x, int y, int z) const { return VoxelAs<float>(x, y, z); }
 
