@@ -1,6 +1,7 @@
 // The applications' PNG writer and reader: byte-exact round trip with the
 // row order flipped on disk, the file signature and header, and failures.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -11,7 +12,7 @@
 
 namespace {
 std::string TempPng(char const* name) {
-    return ::testing::TempDir() + "pngfiles_" + name;
+    return ::testing::TempDir() + "pngfiles_" + std::to_string(getpid()) + "_" + name;
 }
 
 uint32_t BigEndian32(unsigned char const* p) {

@@ -4,6 +4,7 @@
 #define KESTREL_TESTS_VOLUME_TEST_UTIL_H
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -123,8 +124,10 @@ inline void ExpectUnchanged(const VolumeData& volume, const Snapshot& s) {
     }
 }
 
+// A path in the temporary folder private to this process: the tests of one executable run in
+// parallel processes (and other builds' tests may run beside them), so a fixed name would race.
 inline std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "kestrel_volume_" + name;
+    return ::testing::TempDir() + "kestrel_volume_" + std::to_string(getpid()) + "_" + name;
 }
 
 inline void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
