@@ -9,6 +9,7 @@
 #include "AbstractScene.h"
 #include "Scene.h"
 #include "MIPVRScene.h"
+#include "IsosurfaceVRScene.h"
 #include "EndoscopySliceScene.h"
 
 #endif  // KESTREL_SCENE_H
