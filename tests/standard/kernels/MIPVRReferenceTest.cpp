@@ -110,15 +110,8 @@ TEST(MIPVRReference, HeadPhantomUint16) {
 }
 
 TEST(MIPVRReference, AnisotropicFloatBlobsWithCropping) {
-    const int dims[3] = {36, 28, 18};
-    const float spacing[3] = {0.8f, 1.2f, 2.5f};
     VolumeData data;
-    FillVolume<float>(data, VolumeData::dtFloat32, dims, spacing, [](int i, int j, int k) {
-        const double a = (i - 12.3) * (i - 12.3) + (j - 15.1) * (j - 15.1) + (k - 6.0) * (k - 6.0);
-        const double b = (i - 27.0) * (i - 27.0) + (j - 8.4) * (j - 8.4) + (k - 12.7) * (k - 12.7);
-        return 40.0 * std::exp(-a / 20.0) + 65.0 * std::exp(-b / 6.0) +
-               0.01 * ((i * 7 + j * 3 + k) % 11);
-    });
+    FillAnisotropicBlobs(data, 20.0, 6.0, 0.01);
     MipTestFrame f;
     f.Load(data);
     SetWindowToRange(f, data);

@@ -1,100 +1,13 @@
-// A MIP frame set up the way a scene sets it up: bricked volume, min/max grid,
-// camera fitted to the volume, ray set-up and image region, kernel.
+// A MIP frame set up the way a scene sets it up: the shared kernel test frame with the grey
+// window of the MIP kernel.
 #pragma once
 
-#include <cmath>
-#include <cstring>
-
-#include "CoherentVolume.h"
-#include "GridPartition.h"
+#include "KernelTestFrame.h"
 #include "MIPRayCasterParam.h"
 #include "MIPVR.h"
-#include "Quaternion.h"
-#include "SceneParam.h"
-#include "VRImage.h"
-#include "VRSceneParam.h"
-#include "VolumeData.h"
 
-struct MipTestFrame {
-    CoherentVolume volume;
-    GridPartition grid;
+struct MipTestFrame : KernelTestFrame<MIPVR> {
     MIPRayCasterParam param;
-    VRSceneParam sceneParam;
-    VRImage image;
-    MIPVR kernel;
-    SceneParam camera;
-    Matrix4x4 view, projection;
-    int viewport[2] = {64, 64};
 
-    MipTestFrame() {
-        kernel.volume = &volume;
-        kernel.gridPartition = &grid;
-        kernel.mipParam = &param;
-        kernel.vrSceneParam = &sceneParam;
-        kernel.image = &image;
-    }
-
-    // Rebricks `data` (optionally with another block size), builds the grid
-    // (cells of dimension^0.4, or `cellSize` when positive) and resets the
-    // cropping box to the whole volume.
-    void Load(VolumeData& data, int blockSize = 0, int cellSize = 0) {
-        if (blockSize > 0) {
-            const int sizes[3] = {blockSize, blockSize, blockSize};
-            volume.SetBlockSize(sizes);
-        }
-        volume.SetData(&data);
-        if (cellSize > 0)
-            grid.Init(&volume, cellSize, cellSize, cellSize);
-        else
-            grid.Init(&volume, 0.4f);
-        for (int a = 0; a < 3; ++a) {
-            sceneParam.croppingBounds[2 * a] = 0.0f;
-            sceneParam.croppingBounds[2 * a + 1] = float(volume.dimensions[a] - 1);
-        }
-    }
-
-    // Fits the camera to the volume as a scene does (fovy 45, bounding sphere
-    // filling the view), applies rotation and zoom, and sizes the image region.
-    void SetCamera(const Quaternion& rotation, float zoom, int width, int height, float panX = 0.0f,
-                   float panY = 0.0f) {
-        viewport[0] = width;
-        viewport[1] = height;
-        float size[3];
-        for (int a = 0; a < 3; ++a)
-            size[a] = float(volume.dimensions[a]) * volume.spacings[a];
-        camera.InitSceneParam(45.0f, float(width) / float(height), size);
-        camera.rotation = rotation;
-        camera.scale = zoom;
-        camera.translate[0] = panX;
-        camera.translate[1] = panY;
-        camera.CalculateMatrix(&view, &projection);
-        image.width = image.height = 0;
-        image.windowX = image.windowY = 0;
-        sceneParam.CalculateVRSceneParamAndImageRegion(viewport, volume.dimensions, volume.spacings,
-                                                       view, projection, &image.windowX,
-                                                       &image.width);
-        image.Allocate();
-    }
-
-    // Rotation about the vertical (y) axis by `azimuth`, then about x by `elevation`.
-    static Quaternion Orbit(float azimuth, float elevation) {
-        return Quaternion(1.0f, 0.0f, 0.0f, elevation) * Quaternion(0.0f, 1.0f, 0.0f, azimuth);
-    }
-
-    const float* Pixel(int i, int j) const { return image.pixels + (j * image.width + i) * 4; }
+    MipTestFrame() { kernel.mipParam = &param; }
 };
-
-// A dense volume of type T with the given values (x fastest).
-template <typename T, typename F>
-void FillVolume(VolumeData& data, DataType type, const int dims[3], const float spacing[3],
-                F value) {
-    data.SetDataType(type);
-    data.SetDimensions(dims);
-    data.SetSpacings(spacing);
-    data.Allocate();
-    T* p = static_cast<T*>(data.GetData());
-    for (int k = 0; k < dims[2]; ++k)
-        for (int j = 0; j < dims[1]; ++j)
-            for (int i = 0; i < dims[0]; ++i)
-                *p++ = static_cast<T>(value(i, j, k));
-}
