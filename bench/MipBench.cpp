@@ -42,13 +42,10 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "CoherentVolume.h"
@@ -60,6 +57,7 @@
 #include "SceneParam.h"
 #include "VRImage.h"
 #include "VRSceneParam.h"
+#include "ViewFrames.h"
 #include "VolumeData.h"
 
 namespace {
@@ -77,14 +75,7 @@ struct PhantomFrame {
     MIPVR kernel;
 
     PhantomFrame() {
-        const char* sizeText = std::getenv("KESTREL_MIP_SIZE");
-        data.reset(CreateHeadPhantom(sizeText ? std::atoi(sizeText) : 256));
-        if (const char* raw = std::getenv("KESTREL_MIP_RAW")) {
-            if (FILE* file = std::fopen(raw, "wb")) {
-                data->WriteRawFile(file);
-                std::fclose(file);
-            }
-        }
+        data = LoadPhantom("KESTREL_MIP_SIZE", "KESTREL_MIP_RAW");
         // What a MIP scene does with a new volume.
         double lo, hi;
         data->GetMinMaxValue(lo, hi);
@@ -120,19 +111,6 @@ struct PhantomFrame {
                                                        &image.width);
         image.Allocate();
     }
-
-    // Grey of the view over the whole window: the region over black, as drawn.
-    std::vector<float> WindowGrey() const {
-        std::vector<float> grey(std::size_t(kImageSize) * kImageSize, 0.0f);
-        for (int j = 0; j < image.height; ++j)
-            for (int i = 0; i < image.width; ++i) {
-                const int x = image.windowX + i, y = image.windowY + j;
-                if (x < 0 || y < 0 || x >= kImageSize || y >= kImageSize) continue;
-                grey[std::size_t(y) * kImageSize + x] =
-                    image.pixels[(std::size_t(j) * image.width + i) * 4];
-            }
-        return grey;
-    }
 };
 
 PhantomFrame& Frame() {
@@ -143,42 +121,29 @@ PhantomFrame& Frame() {
 void MipFrames(benchmark::State& state, bool withGrid) {
     PhantomFrame& frame = Frame();
     const char* dumpDir = std::getenv("KESTREL_MIP_DUMP");
-    std::vector<double> ms;
+    FrameTimes times;
     double greySum = 0.0;
     int view = 0;
-    const std::clock_t cpuStart = std::clock();
     for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        frame.SetView(view);
-        if (withGrid)
-            frame.kernel.RenderWithGridPartition();
-        else
-            frame.kernel.RenderWithoutGridPartition();
-        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        state.SetIterationTime(elapsed.count());
-        ms.push_back(elapsed.count() * 1e3);
-        if (ms.size() <= std::size_t(kViews)) {
-            const std::vector<float> grey = frame.WindowGrey();
+        times.Time(state, [&] {
+            frame.SetView(view);
+            if (withGrid)
+                frame.kernel.RenderWithGridPartition();
+            else
+                frame.kernel.RenderWithoutGridPartition();
+        });
+        if (times.Count() <= std::size_t(kViews)) {
+            // Grey of the view over the whole window: the region over black, as drawn.
+            const std::vector<float> grey = WindowChannel(frame.image, kImageSize, 0);
             for (float g : grey)
                 greySum += g;
-            if (dumpDir && withGrid) {
-                const std::string path =
-                    std::string(dumpDir) + "/kestrel_view" + std::to_string(view) + ".f32";
-                if (FILE* file = std::fopen(path.c_str(), "wb")) {
-                    std::fwrite(grey.data(), sizeof(float), grey.size(), file);
-                    std::fclose(file);
-                }
-            }
+            if (withGrid) DumpView(dumpDir, view, grey);
         }
         view = (view + 1) % kViews;
     }
-    const double cpuMs = double(std::clock() - cpuStart) * 1e3 / CLOCKS_PER_SEC;
-    std::sort(ms.begin(), ms.end());
-    state.counters["cpu_ms"] = cpuMs / double(ms.size());
-    state.counters["median_ms"] = ms[ms.size() / 2];
-    state.counters["min_ms"] = ms.front();
+    times.Report(state);
     state.counters["mean_grey"] =
-        greySum / (double(std::min<std::size_t>(ms.size(), kViews)) * kImageSize * kImageSize);
+        greySum / (double(std::min<std::size_t>(times.Count(), kViews)) * kImageSize * kImageSize);
 }
 
 }  // namespace

@@ -49,15 +49,18 @@ IMAGE = 512
 VIEWS = 12
 
 
-def run_kestrel(bench, workdir, passes):
+def run_kestrel(bench, workdir, prefix="MIP",
+                counters=("median_ms", "min_ms", "mean_grey", "cpu_ms")):
+    """Runs a Kestrel view benchmark with KESTREL_<prefix>_RAW and _DUMP pointing into workdir;
+    returns the raw volume's path and, per entry point ("grid", "nogrid"), the counters."""
     raw = os.path.join(workdir, "phantom.raw")
-    env = dict(os.environ, KESTREL_MIP_RAW=raw, KESTREL_MIP_DUMP=workdir)
+    env = dict(os.environ, **{"KESTREL_%s_RAW" % prefix: raw, "KESTREL_%s_DUMP" % prefix: workdir})
     out = subprocess.run([bench, "--benchmark_format=json"], env=env, check=True,
                          capture_output=True, text=True).stdout
     results = {}
     for b in json.loads(out)["benchmarks"]:
         entry = "grid" if "WithGrid" in b["name"] else "nogrid"
-        results[entry] = (b["median_ms"], b["min_ms"], b["mean_grey"], b["cpu_ms"])
+        results[entry] = tuple(b[c] for c in counters)
     return raw, results
 
 
@@ -76,18 +79,42 @@ def camera_for(view, spacing):
     return eye, centre, (z_near, z_far)
 
 
-def run_vtk(raw, passes, sample_distance, threads):
-    spacing = [EXTENT_MM / EDGE] * 3
+def read_phantom(raw):
+    """The raw phantom as VTK image data at Kestrel's spacing, origin 0."""
     reader = vtk.vtkImageReader2()
     reader.SetFileName(raw)
     reader.SetFileDimensionality(3)
     reader.SetDataScalarTypeToUnsignedShort()
     reader.SetDataByteOrderToLittleEndian()
     reader.SetDataExtent(0, EDGE - 1, 0, EDGE - 1, 0, EDGE - 1)
-    reader.SetDataSpacing(*spacing)
+    reader.SetDataSpacing(*[EXTENT_MM / EDGE] * 3)
     reader.SetDataOrigin(0.0, 0.0, 0.0)
     reader.FileLowerLeftOn()  # rows in file order: y grows with the row index, as in Kestrel
     reader.Update()
+    return reader
+
+
+def aim_camera(camera, view):
+    """Kestrel's camera of view N (camera_for) on a VTK camera, 45 degree view angle."""
+    eye, centre, clip = camera_for(view, [EXTENT_MM / EDGE] * 3)
+    camera.SetViewAngle(45.0)
+    camera.SetPosition(*eye)
+    camera.SetFocalPoint(*centre)
+    camera.SetViewUp(0.0, 1.0, 0.0)
+    camera.SetClippingRange(*clip)
+
+
+def grab_rgb(window):
+    """The window's back buffer as an (IMAGE * IMAGE, 3) uint8 array, rows bottom-up."""
+    grab = vtk.vtkWindowToImageFilter()
+    grab.SetInput(window)
+    grab.ReadFrontBufferOff()
+    grab.Update()
+    return numpy_support.vtk_to_numpy(grab.GetOutput().GetPointData().GetScalars())[:, :3]
+
+
+def run_vtk(raw, passes, sample_distance, threads):
+    reader = read_phantom(raw)
     lo, hi = reader.GetOutput().GetScalarRange()
 
     mapper = vtk.vtkFixedPointVolumeRayCastMapper()
@@ -120,33 +147,20 @@ def run_vtk(raw, passes, sample_distance, threads):
     window.SetSize(IMAGE, IMAGE)
     window.AddRenderer(renderer)
     camera = renderer.GetActiveCamera()
-    camera.SetViewAngle(45.0)
 
-    def set_view(view):
-        eye, centre, clip = camera_for(view, spacing)
-        camera.SetPosition(*eye)
-        camera.SetFocalPoint(*centre)
-        camera.SetViewUp(0.0, 1.0, 0.0)
-        camera.SetClippingRange(*clip)
-
-    set_view(0)
+    aim_camera(camera, 0)
     window.Render()  # first frame builds VTK's caches; not timed
     wall, cast, images = [], [], {}
     cpu_start = time.process_time()
     for p in range(passes):
         for view in range(VIEWS):
-            set_view(view)
+            aim_camera(camera, view)
             start = time.perf_counter()
             window.Render()
             wall.append((time.perf_counter() - start) * 1e3)
             cast.append(mapper.GetTimeToDraw() * 1e3)
             if p == 0:
-                grab = vtk.vtkWindowToImageFilter()
-                grab.SetInput(window)
-                grab.ReadFrontBufferOff()
-                grab.Update()
-                rgb = numpy_support.vtk_to_numpy(grab.GetOutput().GetPointData().GetScalars())
-                images[view] = rgb[:, 0].astype(np.float32) / 255.0
+                images[view] = grab_rgb(window)[:, 0].astype(np.float32) / 255.0
     # Processor time of all threads per frame (the first pass also grabs images).
     cpu = (time.process_time() - cpu_start) * 1e3 / (passes * VIEWS)
     return wall, cast, cpu, images
@@ -168,7 +182,7 @@ def main():
     wall, cast, cpu = [], [], []
     with tempfile.TemporaryDirectory() as workdir:
         for _ in range(args.rounds):
-            raw, k = run_kestrel(args.bench, workdir, args.passes)
+            raw, k = run_kestrel(args.bench, workdir)
             for entry in kestrel:
                 kestrel[entry].append(k[entry])
             w, c, u, images = run_vtk(raw, args.passes, args.sample_distance, args.threads)
