@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "CommandLine.h"
-#include "MIPFrame.h"
+#include "OffscreenFrame.h"
 #include "View.h"
 #include "VolumeData.h"
 

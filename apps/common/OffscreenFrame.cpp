@@ -1,9 +1,10 @@
-// Off-screen frames of a MIPVRScene.
-#include "MIPFrame.h"
+// Off-screen frames of the volume scenes.
+#include "OffscreenFrame.h"
 
 #include <cmath>
 #include <cstdio>
 
+#include "SceneParam.h"
 #include "VRImage.h"
 
 namespace {
@@ -16,42 +17,29 @@ inline float Clamp01(float value) {
 
 }  // namespace
 
-void OffscreenMIPScene::SetViewportSize(int width, int height) {
-    viewport[0] = width;
-    viewport[1] = height;
-    sceneParam.aspect = float(width) / float(height);
-}
-
-void OffscreenMIPScene::SetView(const ViewAngles& view) {
-    sceneParam.rotation = Quaternion();
-    sceneParam.scale = 1.0f;
+void ApplyViewAngles(SceneParam& camera, const ViewAngles& view) {
+    camera.rotation = Quaternion();
+    camera.scale = 1.0f;
     // Azimuth: a horizontal drag of one "pixel" worth `azimuth` radians turns about eye y.
-    sceneParam.MakeReference();
-    sceneParam.Rotate(1, 0, view.azimuthDeg * kPi / 180.0f);
+    camera.MakeReference();
+    camera.Rotate(1, 0, view.azimuthDeg * kPi / 180.0f);
     // Elevation: a downward drag turns about eye +x, bringing the top towards the eye.
-    sceneParam.MakeReference();
-    sceneParam.Rotate(0, -1, view.elevationDeg * kPi / 180.0f);
+    camera.MakeReference();
+    camera.Rotate(0, -1, view.elevationDeg * kPi / 180.0f);
     // Zoom: scale = exp(1 * ln zoom) * 1.
-    sceneParam.MakeReference();
-    sceneParam.Scale(1, std::log(view.zoom));
+    camera.MakeReference();
+    camera.Scale(1, std::log(view.zoom));
 }
 
-void OffscreenMIPScene::CastFrame(bool useGrid) {
-    UpdateCamera();
-    CastImage(useGrid);
-}
-
-std::vector<uint8_t> OffscreenMIPScene::Composite() {
-    const int width = viewport[0];
-    const int height = viewport[1];
-    // The cleared frame: black, alpha 1, as RenderContent's glClearColor(0, 0, 0, 1).
-    const float background[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+std::vector<uint8_t> CompositeOverBackground(const VRImage* image, int width, int height,
+                                             const float background[3]) {
+    // The cleared frame: the background colour with alpha 1, as RenderContent's glClearColor.
+    const float clear[4] = {background[0], background[1], background[2], 1.0f};
     std::vector<uint8_t> frame(size_t(width) * height * 4);
     for (size_t p = 0; p < size_t(width) * height; ++p) {
         for (int c = 0; c < 4; ++c)
-            frame[p * 4 + c] = QuantiseUnorm8(background[c]);
+            frame[p * 4 + c] = QuantiseUnorm8(clear[c]);
     }
-    const VRImage* image = GetKernelModule().image;
     if (image == nullptr || image->pixels == nullptr) return frame;
     for (int j = 0; j < image->height; ++j) {
         const int y = image->windowY + j;
