@@ -71,6 +71,13 @@ public:
         (void)status;
         return false;
     }
+    // A special key (GLUT_KEY_UP, ...) pressed in the viewer after the scene's own handler; as
+    // Key.
+    virtual bool SpecialKey(int key, retStatus& status) {
+        (void)key;
+        (void)status;
+        return false;
+    }
     // Help lines of those keys (empty: none).
     virtual std::string KeysHelp() const { return ""; }
 

@@ -182,6 +182,9 @@ void OnSpecial(int key, int x, int y) {
     retStatus status;
     g.scene->Speckey(key, x, y, status);
     Act(status);
+
+    retStatus viewStatus;
+    if (g.options.views->Chosen().SpecialKey(key, viewStatus)) Act(viewStatus);
 }
 
 void OnSpecialUp(int key, int x, int y) {

@@ -220,4 +220,32 @@ inline Box BrightBox(const Picture& picture, int threshold) {
     return box;
 }
 
+inline std::string ViewerExe() {
+    return BinDir() + "/kestrel-viewer";
+}
+inline std::string RenderExe() {
+    return BinDir() + "/kestrel-render";
+}
+
+// A scripted viewer run on the 48^3 phantom: `events` after the first frame, then one frame and
+// its screenshot.
+inline RunResult ShowPhantom(const std::string& shot, const std::string& events,
+                             std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {ViewerExe(), "--phantom-size", "48",
+                                     "--size",    "140x100",        "--frames",
+                                     "1",         "--screenshot",   shot};
+    if (!events.empty()) args.insert(args.end(), {"--events", events});
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunApp(args);
+}
+
+inline Picture RenderPhantom(const std::string& output, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {RenderExe(), "--phantom-size", "48",  "--size",
+                                     "140x100",   "--output",       output};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const RunResult r = RunApp(args, false);
+    EXPECT_EQ(r.code, 0) << r.err;
+    return LoadPicture(output);
+}
+
 }  // namespace apptest

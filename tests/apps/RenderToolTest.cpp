@@ -15,10 +15,6 @@ using namespace apptest;
 
 namespace {
 
-std::string RenderExe() {
-    return BinDir() + "/kestrel-render";
-}
-
 RunResult Render(std::vector<std::string> args, bool withDisplay = false) {
     args.insert(args.begin(), RenderExe());
     return RunApp(args, withDisplay);

@@ -12,34 +12,6 @@ using namespace apptest;
 
 namespace {
 
-std::string ViewerExe() {
-    return BinDir() + "/kestrel-viewer";
-}
-std::string RenderExe() {
-    return BinDir() + "/kestrel-render";
-}
-
-// A scripted viewer run on the 48^3 phantom: `events` after the first frame, then one frame and
-// its screenshot.
-RunResult ShowPhantom(const std::string& shot, const std::string& events,
-                      std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {ViewerExe(), "--phantom-size", "48",
-                                     "--size",    "140x100",        "--frames",
-                                     "1",         "--screenshot",   shot};
-    if (!events.empty()) args.insert(args.end(), {"--events", events});
-    args.insert(args.end(), extra.begin(), extra.end());
-    return RunApp(args);
-}
-
-Picture RenderPhantom(const std::string& output, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {RenderExe(), "--phantom-size", "48",  "--size",
-                                     "140x100",   "--output",       output};
-    args.insert(args.end(), extra.begin(), extra.end());
-    const RunResult r = RunApp(args, false);
-    EXPECT_EQ(r.code, 0) << r.err;
-    return LoadPicture(output);
-}
-
 // The window lines the viewer prints after each window key: (width, centre) pairs.
 std::vector<std::pair<double, double>> WindowLines(const std::string& out) {
     std::vector<std::pair<double, double>> windows;

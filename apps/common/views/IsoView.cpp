@@ -1,0 +1,168 @@
+// The isosurface view: the surface where the volume equals the isovalue, lit by one directional
+// light (or drawn in the illustrative contour style), with keys for the isovalue, light dragging
+// and the style.
+#include <GL/freeglut.h>
+
+#include <cfloat>
+#include <cstdio>
+
+#include "CommandLine.h"
+#include "IsosurfaceVRScene.h"
+#include "OffscreenFrame.h"
+#include "View.h"
+#include "VolumeData.h"
+#include "VolumeLoader.h"
+
+namespace {
+
+constexpr unsigned char kLightDrag = 'l';
+constexpr unsigned char kIllustrative = 'i';
+constexpr unsigned char kResetCamera = 'r';
+constexpr double kIsovalueStep = 0.01;  // one arrow key press moves by this part of the range
+
+class OffscreenIsoScene : public OffscreenScene<IsosurfaceVRScene> {
+public:
+    std::string Title() const override { return "isosurface"; }
+    // ", isovalue V" and the style
+    std::string Settings() const override {
+        return ", isovalue " + cmdline::Number(GetIsovalue()) +
+               (GetIllustrativeShading() ? ", illustrative" : "");
+    }
+
+protected:
+    void BackgroundColour(float rgb[3]) override { GetBackGroundColor(rgb[0], rgb[1], rgb[2]); }
+};
+
+class IsoView : public View {
+public:
+    const char* Name() const override { return "iso"; }
+    const char* Summary() const override {
+        return "lit isosurface at an isovalue (exact first hit along each ray)";
+    }
+    bool RendersOffscreen() const override { return true; }
+
+    void AddOptions(CLI::App& group) override {
+        isovalueOption_ =
+            group
+                .add_option("--isovalue", isovalue_,
+                            "surface value (default: the middle of the volume's value range)")
+                ->type_name("VALUE")
+                ->check(cmdline::Float(-FLT_MAX, FLT_MAX, "the isovalue"));
+        group
+            .add_option("--surface-colour", surface_, "surface colour, each 0 .. 1 (default white)")
+            ->type_name("R G B")
+            ->expected(3)
+            ->check(cmdline::Float(0.0, 1.0, "a colour channel"));
+        group
+            .add_option("--light-direction", light_,
+                        "direction the light travels, physical axes of the volume; its length "
+                        "scales the diffuse light (default 1 0 0)")
+            ->type_name("X Y Z")
+            ->expected(3)
+            ->check(cmdline::Float(-1e6, 1e6, "a light component"));
+        group.add_flag("--illustrative", illustrative_,
+                       "contour style: faces towards the viewer fade to the background");
+        group
+            .add_option("--background", background_,
+                        "background colour, each 0 .. 1 (default black)")
+            ->type_name("R G B")
+            ->expected(3)
+            ->check(cmdline::Float(0.0, 1.0, "a colour channel"));
+    }
+
+    void CheckOptions() override {
+        if (light_.size() == 3 && light_[0] == 0.0f && light_[1] == 0.0f && light_[2] == 0.0f)
+            throw InputError("--light-direction: 0 0 0 has no direction");
+    }
+
+    AbstractScene* CreateViewerScene(std::unique_ptr<VolumeData> volume, const float* crop,
+                                     bool endoscopy) override {
+        volume_ = std::move(volume);
+        std::unique_ptr<OffscreenIsoScene> scene = Make(volume_.get(), crop);
+        scene->SetEndoscopy(endoscopy);
+        scene_ = scene.get();
+        return scene.release();
+    }
+
+    std::unique_ptr<OffscreenView> CreateOffscreen(VolumeData* volume, const float* crop) override {
+        return Make(volume, crop);
+    }
+
+    bool Key(unsigned char key, retStatus& status) override {
+        IsosurfaceVRScene& iso = *scene_;
+        switch (key) {
+            case kLightDrag:
+                lightDrag_ = !lightDrag_;
+                iso.RotateLightDirection(lightDrag_);
+                std::printf("kestrel-viewer: left drag turns the %s\n",
+                            lightDrag_ ? "light" : "camera");
+                std::fflush(stdout);
+                return true;
+            case kIllustrative:
+                iso.SetIllustrativeShading(!iso.GetIllustrativeShading());
+                break;
+            case kResetCamera: {
+                const float origin[3] = {0.0f, 0.0f, 0.0f};
+                iso.SetRotation(Quaternion());
+                iso.SetScale(1.0f);
+                iso.SetTranslate(origin);
+                break;
+            }
+            default:
+                return false;
+        }
+        status.redraw = true;
+        return true;
+    }
+
+    bool SpecialKey(int key, retStatus& status) override {
+        if (key != GLUT_KEY_UP && key != GLUT_KEY_DOWN) return false;
+        const double step = kIsovalueStep * (rangeHigh_ - rangeLow_);
+        const double next = scene_->GetIsovalue() + (key == GLUT_KEY_UP ? step : -step);
+        scene_->SetIsovalue(float(next));
+        std::printf("kestrel-viewer: isovalue %g\n", double(scene_->GetIsovalue()));
+        std::fflush(stdout);
+        status.redraw = true;
+        return true;
+    }
+
+    std::string KeysHelp() const override {
+        return "Isosurface view keys:\n"
+               "  Up Down     raise / lower the isovalue (by 1% of the value range)\n"
+               "  l           left drag turns the light / the camera (toggle)\n"
+               "  i           illustrative style on / off\n"
+               "  r           reset the camera (initial rotation, zoom and position)\n";
+    }
+
+private:
+    std::unique_ptr<OffscreenIsoScene> Make(VolumeData* volume, const float* crop) {
+        std::unique_ptr<OffscreenIsoScene> scene(new OffscreenIsoScene);
+        scene->SetData(volume);
+        volume->GetMinMaxValue(rangeLow_, rangeHigh_);
+        if (isovalueOption_->count() > 0) scene->SetIsovalue(isovalue_);
+        if (surface_.size() == 3) scene->SetSurfaceColor(surface_[0], surface_[1], surface_[2]);
+        if (light_.size() == 3) scene->SetLightDirection(light_[0], light_[1], light_[2]);
+        if (background_.size() == 3)
+            scene->SetBackGroundColor(background_[0], background_[1], background_[2]);
+        scene->SetIllustrativeShading(illustrative_);
+        if (crop != nullptr) scene->SetCroppingBounds(crop);
+        return scene;
+    }
+
+    float isovalue_ = 0.0f;                    // --isovalue
+    CLI::Option* isovalueOption_ = nullptr;    // whether --isovalue was given
+    std::vector<float> surface_;               // --surface-colour R G B
+    std::vector<float> light_;                 // --light-direction X Y Z
+    std::vector<float> background_;            // --background R G B
+    bool illustrative_ = false;                // --illustrative
+    bool lightDrag_ = false;                   // the 'l' toggle
+    std::unique_ptr<VolumeData> volume_;       // the viewer's volume, outliving its scene
+    OffscreenIsoScene* scene_ = nullptr;       // the viewer's scene (owned by the viewer)
+    double rangeLow_ = 0.0, rangeHigh_ = 0.0;  // the volume's value range, for the key step
+};
+
+}  // namespace
+
+std::unique_ptr<View> MakeIsoView() {
+    return std::unique_ptr<View>(new IsoView);
+}
