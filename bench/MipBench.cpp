@@ -22,6 +22,9 @@
 //   kernels built at -O3 in the -O2 default build (CMake)                 ~124 ms
 //     (same run, alternating builds, 8 rounds: 133 ms before; earlier rows
 //     were measured under other load)
+//   kernel on the shared frame (typed voxel access, in-order walks, RenderKernel entry)
+//     135 ms against 137 .. 147 ms before (same run, alternating builds, 3 rounds, machine
+//     under other load); images bit-identical
 // Every step except the macro-cell ordering left the twelve images
 // bit-identical (compared with cmp on the KESTREL_MIP_DUMP output); the
 // ordering changed 11 of the 3.1 M float pixels by at most 1.1e-4 grey
