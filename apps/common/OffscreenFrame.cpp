@@ -61,6 +61,13 @@ std::vector<uint8_t> CompositeOverBackground(const VRImage* image, int width, in
     return frame;
 }
 
+void ResetCamera(Scene& scene) {
+    const float origin[3] = {0.0f, 0.0f, 0.0f};
+    scene.SetRotation(Quaternion());
+    scene.SetScale(1.0f);
+    scene.SetTranslate(origin);
+}
+
 std::string OffscreenMIPScene::Settings() const {
     char text[80];
     std::snprintf(text, sizeof(text), ", window %g / %g", double(GetWindowWidth()),

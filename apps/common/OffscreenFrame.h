@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "MIPVRScene.h"
 #include "View.h"
+#include "VolumeData.h"
 
 class SceneParam;
 class VRImage;
@@ -71,6 +73,41 @@ public:
     // ", window WIDTH / CENTRE"
     std::string Settings() const override;
 };
+
+// A view over a volume scene that can draw off-screen (FrameScene: an OffscreenScene): the
+// viewer's scene, whose volume the view keeps alive, and kestrel-render's, which borrows it. Make
+// applies the view's own settings.
+template <class FrameScene>
+class VolumeSceneView : public View {
+public:
+    bool RendersOffscreen() const override { return true; }
+
+    AbstractScene* CreateViewerScene(std::unique_ptr<VolumeData> volume, const float* crop,
+                                     bool endoscopy) override {
+        volume_ = std::move(volume);
+        std::unique_ptr<FrameScene> scene = Make(volume_.get(), crop);
+        scene->SetEndoscopy(endoscopy);
+        scene_ = scene.get();
+        return scene.release();
+    }
+
+    std::unique_ptr<OffscreenView> CreateOffscreen(VolumeData* volume, const float* crop) override {
+        return Make(volume, crop);
+    }
+
+protected:
+    // A scene of `volume` (borrowed) with the view's settings and the cropping box `crop` (six
+    // voxel coordinates, or null for the whole volume).
+    virtual std::unique_ptr<FrameScene> Make(VolumeData* volume, const float* crop) = 0;
+
+    FrameScene* scene_ = nullptr;  // the viewer's scene (owned by the viewer)
+
+private:
+    std::unique_ptr<VolumeData> volume_;  // the viewer's volume, outliving its scene
+};
+
+// The camera as a new scene places it: initial rotation, zoom 1, no pan.
+void ResetCamera(Scene& scene);
 
 // GL's conversion of a colour in [0, 1] to an 8-bit unsigned normalised value.
 inline uint8_t QuantiseUnorm8(float value) {

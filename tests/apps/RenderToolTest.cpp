@@ -295,7 +295,7 @@ TEST(RenderToolCommandLine, BadInputGivesOneLineExitCode2AndNoOutput) {
     };
     const std::vector<Case> cases = {
         {{"--bogus"}, "--bogus"},
-        {{"--view", "iso"}, "--view"},
+        {{"--view", "sphere"}, "--view"},
         {{"--size", "0x10"}, "--size"},
         {{"--size", "640"}, "--size"},
         {{"--zoom", "0"}, "--zoom"},

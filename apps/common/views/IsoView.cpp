@@ -33,14 +33,12 @@ protected:
     void BackgroundColour(float rgb[3]) override { GetBackGroundColor(rgb[0], rgb[1], rgb[2]); }
 };
 
-class IsoView : public View {
+class IsoView : public VolumeSceneView<OffscreenIsoScene> {
 public:
     const char* Name() const override { return "iso"; }
     const char* Summary() const override {
         return "lit isosurface at an isovalue (exact first hit along each ray)";
     }
-    bool RendersOffscreen() const override { return true; }
-
     void AddOptions(CLI::App& group) override {
         isovalueOption_ =
             group
@@ -75,19 +73,6 @@ public:
             throw InputError("--light-direction: 0 0 0 has no direction");
     }
 
-    AbstractScene* CreateViewerScene(std::unique_ptr<VolumeData> volume, const float* crop,
-                                     bool endoscopy) override {
-        volume_ = std::move(volume);
-        std::unique_ptr<OffscreenIsoScene> scene = Make(volume_.get(), crop);
-        scene->SetEndoscopy(endoscopy);
-        scene_ = scene.get();
-        return scene.release();
-    }
-
-    std::unique_ptr<OffscreenView> CreateOffscreen(VolumeData* volume, const float* crop) override {
-        return Make(volume, crop);
-    }
-
     bool Key(unsigned char key, retStatus& status) override {
         IsosurfaceVRScene& iso = *scene_;
         switch (key) {
@@ -102,10 +87,7 @@ public:
                 iso.SetIllustrativeShading(!iso.GetIllustrativeShading());
                 break;
             case kResetCamera: {
-                const float origin[3] = {0.0f, 0.0f, 0.0f};
-                iso.SetRotation(Quaternion());
-                iso.SetScale(1.0f);
-                iso.SetTranslate(origin);
+                ResetCamera(iso);
                 break;
             }
             default:
@@ -135,7 +117,7 @@ public:
     }
 
 private:
-    std::unique_ptr<OffscreenIsoScene> Make(VolumeData* volume, const float* crop) {
+    std::unique_ptr<OffscreenIsoScene> Make(VolumeData* volume, const float* crop) override {
         std::unique_ptr<OffscreenIsoScene> scene(new OffscreenIsoScene);
         scene->SetData(volume);
         volume->GetMinMaxValue(rangeLow_, rangeHigh_);
@@ -156,8 +138,6 @@ private:
     std::vector<float> background_;            // --background R G B
     bool illustrative_ = false;                // --illustrative
     bool lightDrag_ = false;                   // the 'l' toggle
-    std::unique_ptr<VolumeData> volume_;       // the viewer's volume, outliving its scene
-    OffscreenIsoScene* scene_ = nullptr;       // the viewer's scene (owned by the viewer)
     double rangeLow_ = 0.0, rangeHigh_ = 0.0;  // the volume's value range, for the key step
 };
 

@@ -20,14 +20,12 @@ constexpr unsigned char kResetCamera = 'r';
 constexpr float kWidthFactor = 1.25f;  // one key press widens or narrows by this factor
 constexpr float kCentreStep = 0.05f;   // one key press moves the centre by this part of the width
 
-class MIPView : public View {
+class MIPView : public VolumeSceneView<OffscreenMIPScene> {
 public:
     const char* Name() const override { return "mip"; }
     const char* Summary() const override {
         return "maximum-intensity projection through a grey window";
     }
-    bool RendersOffscreen() const override { return true; }
-
     void AddOptions(CLI::App& group) override {
         group
             .add_option("--window", window_,
@@ -37,19 +35,6 @@ public:
             ->expected(2)
             ->check(cmdline::Float(FLT_MIN, FLT_MAX, "the width").application_index(0))
             ->check(cmdline::Float(-FLT_MAX, FLT_MAX, "the centre").application_index(1));
-    }
-
-    AbstractScene* CreateViewerScene(std::unique_ptr<VolumeData> volume, const float* crop,
-                                     bool endoscopy) override {
-        volume_ = std::move(volume);
-        std::unique_ptr<OffscreenMIPScene> scene = Make(volume_.get(), crop);
-        scene->SetEndoscopy(endoscopy);
-        scene_ = scene.get();
-        return scene.release();
-    }
-
-    std::unique_ptr<OffscreenView> CreateOffscreen(VolumeData* volume, const float* crop) override {
-        return Make(volume, crop);
     }
 
     bool Key(unsigned char key, retStatus& status) override {
@@ -72,10 +57,7 @@ public:
                 mip.SetWidthCenter(rangeWidth_, rangeCenter_);
                 break;
             case kResetCamera: {
-                const float origin[3] = {0.0f, 0.0f, 0.0f};
-                mip.SetRotation(Quaternion());
-                mip.SetScale(1.0f);
-                mip.SetTranslate(origin);
+                ResetCamera(mip);
                 status.redraw = true;
                 return true;
             }
@@ -98,7 +80,7 @@ public:
     }
 
 private:
-    std::unique_ptr<OffscreenMIPScene> Make(VolumeData* volume, const float* crop) {
+    std::unique_ptr<OffscreenMIPScene> Make(VolumeData* volume, const float* crop) override {
         std::unique_ptr<OffscreenMIPScene> scene(new OffscreenMIPScene);
         scene->SetData(volume);
         rangeWidth_ = scene->GetWindowWidth();
@@ -108,10 +90,8 @@ private:
         return scene;
     }
 
-    std::vector<float> window_;           // --window WIDTH CENTRE
-    std::unique_ptr<VolumeData> volume_;  // the viewer's volume, outliving its scene
-    OffscreenMIPScene* scene_ = nullptr;  // the viewer's scene (owned by the viewer)
-    float rangeWidth_ = 0.0f;             // the window of the value range, for 'v'
+    std::vector<float> window_;  // --window WIDTH CENTRE
+    float rangeWidth_ = 0.0f;    // the window of the value range, for 'v'
     float rangeCenter_ = 0.0f;
 };
 
