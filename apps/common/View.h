@@ -42,6 +42,28 @@ public:
     virtual std::string Settings() const = 0;
 };
 
+// Light and background settings shared by the shaded views: one set of options on the command
+// line, offered to every view whose UsesLighting() is true.
+struct LightingOptions {
+    std::vector<float> direction;   // --light-direction X Y Z (empty: the scene's default)
+    std::vector<float> background;  // --background R G B (empty: black)
+    bool illustrative = false;      // --illustrative
+
+    void Add(CLI::App& group);
+    // Throws InputError naming the option for values that cannot be used together.
+    void Check() const;
+    // Applies the given settings through the scene's SetLightDirection, SetBackGroundColor and
+    // SetIllustrativeShading.
+    template <class ShadedScene>
+    void ApplyTo(ShadedScene& scene) const {
+        if (direction.size() == 3)
+            scene.SetLightDirection(direction[0], direction[1], direction[2]);
+        if (background.size() == 3)
+            scene.SetBackGroundColor(background[0], background[1], background[2]);
+        scene.SetIllustrativeShading(illustrative);
+    }
+};
+
 class View {
 public:
     virtual ~View() = default;
@@ -56,6 +78,9 @@ public:
     // Adds the view's own options to `group`, under the view's heading in --help; their values
     // land in this object. Option names must differ from every other view's.
     virtual void AddOptions(CLI::App& group) { (void)group; }
+    // True for a view that takes the shared light and background options (lighting()).
+    virtual bool UsesLighting() const { return false; }
+    void SetLighting(const LightingOptions* options) { lighting_ = options; }
     // Checks the parsed values against each other; throws InputError naming the option.
     virtual void CheckOptions() {}
 
@@ -87,6 +112,13 @@ public:
         (void)crop;
         return nullptr;
     }
+
+protected:
+    // The parsed light and background options (set before CheckOptions for views that use them).
+    const LightingOptions& lighting() const { return *lighting_; }
+
+private:
+    const LightingOptions* lighting_ = nullptr;
 };
 
 // Every registered view, in ViewList.h order (the first is the default), made afresh.
@@ -109,6 +141,10 @@ private:
     CLI::App& app_;
     std::vector<std::unique_ptr<View>> views_;
     std::vector<CLI::App*> groups_;
+    LightingOptions lighting_;
+    CLI::App* lightingGroup_ = nullptr;  // null when no view uses lighting
+    std::string lightingViews_;          // "iso, full"
+
     std::string name_;
     View* chosen_ = nullptr;
 };

@@ -45,6 +45,13 @@ ViewChoice::ViewChoice(CLI::App& app, bool offscreenOnly) : app_(app) {
             app.add_option_group(std::string("--view ") + view->Name() + ": " + view->Summary());
         view->AddOptions(*group);
         groups_.push_back(group);
+        if (view->UsesLighting())
+            lightingViews_ += (lightingViews_.empty() ? "" : ", ") + std::string(view->Name());
+    }
+    if (!lightingViews_.empty()) {
+        lightingGroup_ =
+            app.add_option_group("--view " + lightingViews_ + ": light and background");
+        lighting_.Add(*lightingGroup_);
     }
 }
 
@@ -61,8 +68,42 @@ View& ViewChoice::Check() {
             }
         }
     }
+    if (lightingGroup_ != nullptr) {
+        if (chosen_->UsesLighting()) {
+            lighting_.Check();
+            chosen_->SetLighting(&lighting_);
+        } else {
+            for (const CLI::Option* option : lightingGroup_->get_options()) {
+                if (option->count() > 0)
+                    throw InputError(option->get_name() + ": only applies to --view " +
+                                     lightingViews_);
+            }
+        }
+    }
     chosen_->CheckOptions();
     return *chosen_;
+}
+
+void LightingOptions::Add(CLI::App& group) {
+    group
+        .add_option("--light-direction", direction,
+                    "direction the light travels, physical axes of the volume; its length scales "
+                    "the diffuse light (default 1 0 0)")
+        ->type_name("X Y Z")
+        ->expected(3)
+        ->check(cmdline::Float(-1e6, 1e6, "a light component"));
+    group.add_option("--background", background, "background colour, each 0 .. 1 (default black)")
+        ->type_name("R G B")
+        ->expected(3)
+        ->check(cmdline::Float(0.0, 1.0, "a colour channel"));
+    group.add_flag("--illustrative", illustrative,
+                   "contour style: faces towards the viewer fade to the background");
+}
+
+void LightingOptions::Check() const {
+    if (direction.size() == 3 && direction[0] == 0.0f && direction[1] == 0.0f &&
+        direction[2] == 0.0f)
+        throw InputError("--light-direction: 0 0 0 has no direction");
 }
 
 std::string ViewChoice::Names() const {

@@ -51,27 +51,8 @@ public:
             ->type_name("R G B")
             ->expected(3)
             ->check(cmdline::Float(0.0, 1.0, "a colour channel"));
-        group
-            .add_option("--light-direction", light_,
-                        "direction the light travels, physical axes of the volume; its length "
-                        "scales the diffuse light (default 1 0 0)")
-            ->type_name("X Y Z")
-            ->expected(3)
-            ->check(cmdline::Float(-1e6, 1e6, "a light component"));
-        group.add_flag("--illustrative", illustrative_,
-                       "contour style: faces towards the viewer fade to the background");
-        group
-            .add_option("--background", background_,
-                        "background colour, each 0 .. 1 (default black)")
-            ->type_name("R G B")
-            ->expected(3)
-            ->check(cmdline::Float(0.0, 1.0, "a colour channel"));
     }
-
-    void CheckOptions() override {
-        if (light_.size() == 3 && light_[0] == 0.0f && light_[1] == 0.0f && light_[2] == 0.0f)
-            throw InputError("--light-direction: 0 0 0 has no direction");
-    }
+    bool UsesLighting() const override { return true; }
 
     bool Key(unsigned char key, retStatus& status) override {
         IsosurfaceVRScene& iso = *scene_;
@@ -123,10 +104,7 @@ private:
         volume->GetMinMaxValue(rangeLow_, rangeHigh_);
         if (isovalueOption_->count() > 0) scene->SetIsovalue(isovalue_);
         if (surface_.size() == 3) scene->SetSurfaceColor(surface_[0], surface_[1], surface_[2]);
-        if (light_.size() == 3) scene->SetLightDirection(light_[0], light_[1], light_[2]);
-        if (background_.size() == 3)
-            scene->SetBackGroundColor(background_[0], background_[1], background_[2]);
-        scene->SetIllustrativeShading(illustrative_);
+        lighting().ApplyTo(*scene);
         if (crop != nullptr) scene->SetCroppingBounds(crop);
         return scene;
     }
@@ -134,9 +112,6 @@ private:
     float isovalue_ = 0.0f;                    // --isovalue
     CLI::Option* isovalueOption_ = nullptr;    // whether --isovalue was given
     std::vector<float> surface_;               // --surface-colour R G B
-    std::vector<float> light_;                 // --light-direction X Y Z
-    std::vector<float> background_;            // --background R G B
-    bool illustrative_ = false;                // --illustrative
     bool lightDrag_ = false;                   // the 'l' toggle
     double rangeLow_ = 0.0, rangeHigh_ = 0.0;  // the volume's value range, for the key step
 };
