@@ -2,6 +2,8 @@
 // grey image of one trilinear sample per pixel.
 #include "EndoscopySliceRendering.h"
 
+#include <climits>
+
 #include "CoherentVolume.h"
 #include "VRImage.h"
 #include "kernels/KernelFrame.h"
@@ -21,11 +23,41 @@ struct SliceState : VolumeSampler {
     int windowY;
 };
 
+// A voxel access that remembers the corners of the last cell it fetched. A worker's successive
+// pixels of a magnified cut often fall into one cell (at a quarter voxel per pixel and two
+// workers, every other one), and those samples skip the block look-up. One per worker (each
+// worker copies its pixel function). Measured on the phantom's 1024^2 horizontal cut at 0.24 mm
+// per pixel (bench/SliceBench.cpp): processor time per frame 23 -> 18 ms.
+template <class Voxels>
+struct LastCellVoxels {
+    Voxels voxels;
+    int dims[3];
+    mutable int cell[3];       // the cell whose corners are kept; x = INT_MIN before the first
+    mutable float corners[8];  // its corners, as Voxels::FetchCellCorners delivers them
+
+    explicit LastCellVoxels(const Voxels& source)
+        : voxels(source),
+          dims{source.dims[0], source.dims[1], source.dims[2]},
+          cell{INT_MIN, 0, 0},
+          corners{} {}
+
+    void FetchCellCorners(int cx, int cy, int cz, float out[8]) const {
+        if (cx != cell[0] || cy != cell[1] || cz != cell[2]) {
+            voxels.FetchCellCorners(cx, cy, cz, corners);
+            cell[0] = cx;
+            cell[1] = cy;
+            cell[2] = cz;
+        }
+        for (int c = 0; c < 8; ++c)
+            out[c] = corners[c];
+    }
+};
+
 // The grey of one pixel, over one voxel access (the sample type is fixed per frame).
 template <class Voxels>
 struct SlicePixel {
     const SliceState* state;
-    Voxels voxels;
+    LastCellVoxels<Voxels> voxels;
 
     Vector4 operator()(int x, int y) const {
         const SliceState& s = *state;
@@ -41,7 +73,7 @@ struct SlicePixel {
               p.z <= b[5]))
             return Vector4(0.0f, 0.0f, 0.0f, 1.0f);
         // grey = (value - windowCenter) / windowWidth + 0.5, clamped by the frame when stored
-        const float g = voxels.SampleTrilinear(p) * s.greyScale + s.greyOffset;
+        const float g = SampleTrilinearFrom(voxels, p) * s.greyScale + s.greyOffset;
         return Vector4(g, g, g, 1.0f);
     }
 };
@@ -118,6 +150,6 @@ void EndoscopySliceRendering::Render() {
     state.windowY = image->windowY;
     VisitVoxelAccess(state, [&](const auto& voxels) {
         using Voxels = std::decay_t<decltype(voxels)>;
-        RenderImagePixels(image, SlicePixel<Voxels>{&state, voxels});
+        RenderImagePixels(image, SlicePixel<Voxels>{&state, LastCellVoxels<Voxels>(voxels)});
     });
 }
