@@ -95,6 +95,10 @@ public:
         return Make(volume, crop);
     }
 
+    CoherentVolume* GetBrickedVolume() override {
+        return scene_ != nullptr ? scene_->GetKernelModule().volume : nullptr;
+    }
+
 protected:
     // A scene of `volume` (borrowed) with the view's settings and the cropping box `crop` (six
     // voxel coordinates, or null for the whole volume).

@@ -15,6 +15,7 @@ namespace CLI {
 class App;
 }
 class AbstractScene;
+class CoherentVolume;
 class VolumeData;
 
 // The camera placement of kestrel-render, applied through the scene's camera operations.
@@ -89,6 +90,9 @@ public:
     // `crop` is the cropping box (six voxel coordinates) or null for the whole volume.
     virtual AbstractScene* CreateViewerScene(std::unique_ptr<VolumeData> volume, const float* crop,
                                              bool endoscopy) = 0;
+    // The bricked volume the viewer scene renders, which the endoscopy slice beside it cuts
+    // (borrowed from the scene); null for a view without one, which then has no slice companion.
+    virtual CoherentVolume* GetBrickedVolume() { return nullptr; }
     // A key pressed in the viewer after the scene's own handler: true when the view used it
     // (the viewer then skips its own binding); sets status.redraw when the picture changed.
     virtual bool Key(unsigned char key, retStatus& status) {

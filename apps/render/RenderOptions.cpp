@@ -2,6 +2,7 @@
 #include "RenderOptions.h"
 
 #include <cfloat>
+#include <vector>
 
 #include "CommandLine.h"
 #include "VolumeLoader.h"
@@ -46,9 +47,43 @@ bool ParseRenderOptions(int argc, char** argv, RenderOptions* options) {
         ->check(cmdline::Value("PNG file name"));
     app.add_option("--frames", options->frames,
                    "render N frames around the vertical axis, starting at the view above, and "
-                   "print the median and minimum time per frame")
+                   "print the median and minimum time per frame (with --eye: N frames of the "
+                   "fly-through camera; with --eye-to: along its path, each one written)")
         ->type_name("N")
         ->check(cmdline::Integer(1, kMaxFrames));
+    std::vector<float> eye, look, eyeTo;
+    const auto voxelPoint = cmdline::Float(-FLT_MAX, FLT_MAX, "the coordinate");
+    CLI::Option* eyeOption =
+        app.add_option("--eye", eye,
+                       "fly-through camera: put the eye at this point in voxel coordinates "
+                       "(voxel i, j, k at X = i, Y = j, Z = k) instead of --azimuth/--elevation/"
+                       "--zoom")
+            ->type_name("X Y Z")
+            ->expected(3)
+            ->check(voxelPoint);
+    app.add_option("--look", look,
+                   "with --eye: the viewing direction in voxel coordinates (default 0 0 -1)")
+        ->type_name("DX DY DZ")
+        ->expected(3)
+        ->check(voxelPoint)
+        ->needs(eyeOption);
+    app.add_option("--eye-to", eyeTo,
+                   "with --eye and --frames N: fly in N frames along the straight line from "
+                   "--eye to this point (voxel coordinates), writing NAME-0001.png ... for "
+                   "--output NAME.png")
+        ->type_name("X Y Z")
+        ->expected(3)
+        ->check(voxelPoint)
+        ->needs(eyeOption);
+    app.add_option("--slice", options->slice,
+                   "with --eye: draw the endoscopy slice of the camera instead of the view: the "
+                   "horizontal cut (camera's right axis and viewing direction, camera at the "
+                   "bottom middle) or the vertical cut (viewing direction and up axis, camera at "
+                   "the left middle); one pixel per mean voxel spacing, grey window over the "
+                   "volume's value range; with --gl the field-of-view lines are drawn too")
+        ->type_name("horizontal|vertical")
+        ->check(CLI::IsMember({"horizontal", "vertical"}))
+        ->needs(eyeOption);
     app.add_flag(
         "--no-grid", [options](int64_t) { options->useGrid = false; },
         "use the kernel without empty-space skipping");
@@ -63,6 +98,31 @@ bool ParseRenderOptions(int argc, char** argv, RenderOptions* options) {
     if (!size.empty()) cmdline::ToImageSize(size, &options->width, &options->height);
     options->volume.Check(app);
     options->views->Check();
+    if (!eye.empty()) {
+        for (const char* camera : {"--azimuth", "--elevation", "--zoom"}) {
+            if (app.count(camera) > 0) {
+                throw InputError(std::string(camera) +
+                                 ": not with --eye (the fly-through camera is placed by --eye "
+                                 "and --look)");
+            }
+        }
+        options->flyThrough = true;
+        for (int a = 0; a < 3; ++a) {
+            options->pose.eye[a] = eye[a];
+            if (!look.empty()) options->pose.direction[a] = look[a];
+        }
+        if (!look.empty() && look[0] == 0.0f && look[1] == 0.0f && look[2] == 0.0f) {
+            throw InputError("--look: the direction must not be 0 0 0");
+        }
+    }
+    if (!eyeTo.empty()) {
+        if (options->frames < 2) {
+            throw InputError("--eye-to: needs --frames N with N >= 2 (the frames of the path)");
+        }
+        options->path = true;
+        for (int a = 0; a < 3; ++a)
+            options->pathEnd[a] = eyeTo[a];
+    }
     return true;
 }
 

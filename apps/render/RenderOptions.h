@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "FlyThrough.h"
 #include "View.h"
 #include "VolumeOptions.h"
 
@@ -24,6 +25,13 @@ struct RenderOptions {
     bool useGrid = true;                         // --no-grid switches to the plain cell walk
     bool useGL = false;                          // --gl
     std::string outputPath = "kestrel-mip.png";  // --output
+
+    // Fly-through camera (voxel coordinates): --eye, --look, --eye-to, --slice.
+    bool flyThrough = false;  // --eye given: the camera sits at pose.eye looking along pose
+    FlyThroughPose pose;      // --eye X Y Z, --look DX DY DZ
+    bool path = false;        // --eye-to given: --frames N frames from --eye to pathEnd
+    float pathEnd[3] = {0.0f, 0.0f, 0.0f};
+    std::string slice;  // --slice horizontal|vertical: the endoscopy slice instead of the view
 
     std::unique_ptr<CLI::App> app;      // the parser, with the views' options
     std::unique_ptr<ViewChoice> views;  // --view and the chosen view

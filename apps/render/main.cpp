@@ -12,9 +12,14 @@
 #include <vector>
 
 #include "AbstractScene.h"
+#include "CoherentVolume.h"
+#include "EndoscopySliceScene.h"
+#include "FlyThrough.h"
 #include "OffscreenGL.h"
 #include "PngOutput.h"
 #include "RenderOptions.h"
+#include "Scene.h"
+#include "SceneParam.h"
 #include "VolumeData.h"
 #include "VolumeLoader.h"
 
@@ -34,6 +39,125 @@ double Median(std::vector<double> values) {
     return n % 2 == 1 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
 }
 
+// The name of frame `index` (from 1) of a path: NAME.png -> NAME-0001.png.
+std::string NumberedPath(const std::string& path, int index) {
+    const std::string::size_type dot = path.rfind('.');
+    const bool png = dot != std::string::npos && path.find('/', dot) == std::string::npos;
+    char number[16];
+    std::snprintf(number, sizeof number, "-%04d", index);
+    return (png ? path.substr(0, dot) : path) + number + (png ? path.substr(dot) : ".png");
+}
+
+// The fly-through camera: the view (or its endoscopy slice) from --eye looking along --look, one
+// frame, or --frames N along the path to --eye-to written as numbered PNGs.
+int RunFlyThrough(const RenderOptions& options, VolumeData* volume, OffscreenGL& gl,
+                  AtomicOutputFile* single) {
+    int dims[3];
+    float spacings[3];
+    volume->GetDimensions(dims);
+    volume->GetSpacings(spacings);
+    const int frameCount = std::max(1, options.frames);
+    const bool sliceOnly = !options.slice.empty();
+    const bool horizontal = options.slice != "vertical";
+
+    // The slice: its own bricked volume and camera, the grey window over the value range.
+    CoherentVolume bricked;
+    SceneParam sliceCamera;
+    EndoscopySliceScene sliceScene;
+    double low = 0.0, high = 0.0;
+    // The view: its off-screen frame and the camera of its scene.
+    std::unique_ptr<OffscreenView> view;
+    SceneParam* camera = &sliceCamera;
+    if (sliceOnly) {
+        bricked.SetData(volume);
+        volume->GetMinMaxValue(low, high);
+        sliceCamera.fovy = 45.0f;
+        sliceCamera.aspect = float(options.width) / float(options.height);
+        if (options.useGL) {
+            glewInit();  // the slice scene's Init is empty: GLEW is the host's
+            sliceScene.SetSceneParam(&sliceCamera);
+            sliceScene.SetVolume(&bricked);
+            sliceScene.SetWidthCenter(float(high - low), float(0.5 * (low + high)));
+            horizontal ? sliceScene.SetHorizontial() : sliceScene.SetVertical();
+            sliceScene.Resize(options.width, options.height);
+        }
+    } else {
+        const std::vector<float>& crop = options.volume.crop;
+        view =
+            options.views->Chosen().CreateOffscreen(volume, crop.empty() ? nullptr : crop.data());
+        Scene* scene = dynamic_cast<Scene*>(&view->GetScene());
+        if (scene == nullptr) return Fail(kExitBadInput, "--eye: this view has no camera to place");
+        camera = &scene->GetSceneParameters();
+        if (options.useGL) {
+            view->GetScene().Init();
+            view->GetScene().Resize(options.width, options.height);
+        } else {
+            view->SetViewportSize(options.width, options.height);
+        }
+    }
+
+    std::vector<double> milliseconds;
+    std::string reason;
+    std::string lastPath = options.outputPath;
+    for (int frame = 0; frame < frameCount; ++frame) {
+        FlyThroughPose pose = options.pose;
+        if (options.path) {
+            // straight line from --eye (first frame) to --eye-to (last frame)
+            const float t = float(frame) / float(frameCount - 1);
+            for (int a = 0; a < 3; ++a)
+                pose.eye[a] = (1.0f - t) * options.pose.eye[a] + t * options.pathEnd[a];
+        }
+        PlaceCamera(*camera, dims, spacings, pose);
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<uint8_t> picture;
+        if (sliceOnly && options.useGL) {
+            sliceScene.Render();
+            picture = gl.ReadFrame();
+        } else if (sliceOnly) {
+            picture = RenderSliceRgba8(&bricked, sliceCamera, horizontal, MeanSpacing(bricked),
+                                       float(high - low), float(0.5 * (low + high)), options.width,
+                                       options.height);
+        } else if (options.useGL) {
+            view->GetScene().Render();
+            picture = gl.ReadFrame();
+        } else {
+            view->CastFrame(options.useGrid);
+            picture = view->Composite();
+        }
+        const auto stop = std::chrono::steady_clock::now();
+        milliseconds.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
+        if (options.path) {
+            lastPath = NumberedPath(options.outputPath, frame + 1);
+            AtomicOutputFile output(lastPath);
+            if (!output.Open(&reason) ||
+                !output.CommitPng(picture, options.width, options.height, &reason)) {
+                return Fail(kExitFailure, "--output " + lastPath + ": " + reason);
+            }
+        } else if (frame == 0 &&
+                   !single->CommitPng(picture, options.width, options.height, &reason)) {
+            return Fail(kExitFailure, "--output " + options.outputPath + ": " + reason);
+        }
+    }
+
+    const std::string what =
+        sliceOnly ? std::string("endoscopy slice (") + options.slice + " cut)" : view->Title();
+    std::printf(
+        "wrote %s%s: %d x %d %s of %s (%d x %d x %d %s), camera at %g %g %g looking along "
+        "%g %g %g (voxel coordinates)\n",
+        options.path ? (NumberedPath(options.outputPath, 1) + " ... ").c_str() : "",
+        lastPath.c_str(), options.width, options.height, what.c_str(),
+        options.volume.description.c_str(), dims[0], dims[1], dims[2],
+        DataTypeName(volume->GetDataType()).c_str(), double(options.pose.eye[0]),
+        double(options.pose.eye[1]), double(options.pose.eye[2]), double(options.pose.direction[0]),
+        double(options.pose.direction[1]), double(options.pose.direction[2]));
+    if (options.frames > 0) {
+        std::printf("%d fly-through frames: median %.2f ms, minimum %.2f ms per frame\n",
+                    frameCount, Median(milliseconds),
+                    *std::min_element(milliseconds.begin(), milliseconds.end()));
+    }
+    return 0;
+}
+
 int Run(int argc, char** argv) {
     RenderOptions options;
     try {
@@ -50,7 +174,9 @@ int Run(int argc, char** argv) {
     if (stat(options.outputPath.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
         return Fail(kExitBadInput, "--output " + options.outputPath + ": is a folder, not a file");
     }
-    AtomicOutputFile output(options.outputPath);
+    // A path writes numbered files next to it: claim the first of them instead.
+    AtomicOutputFile output(options.path ? NumberedPath(options.outputPath, 1)
+                                         : options.outputPath);
     std::string reason;
     if (!output.Open(&reason))
         return Fail(kExitBadInput, "--output " + options.outputPath + ": " + reason);
@@ -68,6 +194,8 @@ int Run(int argc, char** argv) {
     if (options.useGL && !gl.Create(options.width, options.height, &reason)) {
         return Fail(kExitBadInput, "--gl: " + reason);
     }
+    if (options.flyThrough) return RunFlyThrough(options, volume.get(), gl, &output);
+
     const std::vector<float>& crop = options.volume.crop;
     std::unique_ptr<OffscreenView> scene =
         options.views->Chosen().CreateOffscreen(volume.get(), crop.empty() ? nullptr : crop.data());

@@ -16,10 +16,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "AbstractScene.h"
+#include "EndoscopyPair.h"
 #include "PngWriter.h"
 #include "RetStatus.h"
 #include "Scene.h"
@@ -34,7 +36,9 @@ constexpr int kWheelStep = 120;  // wheel amount of one notch
 
 struct Host {
     ViewerOptions options;
-    AbstractScene* scene = nullptr;
+    AbstractScene* scene = nullptr;       // the scene the window shows: the view's or the pair
+    AbstractScene* viewScene = nullptr;   // the view's scene, owned
+    std::unique_ptr<EndoscopyPair> pair;  // endoscopy layout with the slice (views of a volume)
     int width = 0;
     int height = 0;
     std::vector<ScriptEvent> script;
@@ -55,13 +59,28 @@ void Act(retStatus const& status) {
 
 void UpdateTitle() {
     std::string title = std::string(kProgram) + ": " + g.options.views->Chosen().Name();
-    Scene* scene = dynamic_cast<Scene*>(g.scene);
+    Scene* scene = dynamic_cast<Scene*>(g.viewScene);
     if (scene != nullptr && scene->GetEndoscopy()) title += " [endoscopy]";
+    if (g.scene == g.pair.get()) {
+        title += g.pair->Slice().IsHorizontial() ? " + horizontal cut" : " + vertical cut";
+    }
     glutSetWindowTitle(title.c_str());
 }
 
+// Endoscopy mode on or off; with a slice companion the window shows the pair while it is on.
+void SetEndoscopy(bool on) {
+    Scene* scene = dynamic_cast<Scene*>(g.viewScene);
+    if (scene == nullptr) return;
+    scene->SetEndoscopy(on);
+    AbstractScene* const shown = on && g.pair ? g.pair.get() : g.viewScene;
+    if (shown != g.scene) {
+        g.scene = shown;
+        if (g.width > 0) g.scene->Resize(g.width, g.height);
+    }
+}
+
 void DestroyScene() {
-    if (!g.destroyed && g.scene != nullptr) g.scene->Destroy();
+    if (!g.destroyed && g.viewScene != nullptr) g.viewScene->Destroy();
     g.destroyed = true;
 }
 
@@ -74,7 +93,9 @@ void DestroyScene() {
 void Quit(int code) {
     g.exitCode = code;
     DestroyScene();
-    delete g.scene;
+    g.pair.reset();
+    delete g.viewScene;
+    g.viewScene = nullptr;
     g.scene = nullptr;
     std::fflush(nullptr);
 #if defined(__SANITIZE_ADDRESS__)
@@ -152,13 +173,16 @@ void OnKeyboard(unsigned char key, int x, int y) {
     }
     switch (key) {
         case 'e': {
-            Scene* scene = dynamic_cast<Scene*>(g.scene);
+            Scene* scene = dynamic_cast<Scene*>(g.viewScene);
             if (scene == nullptr) break;
-            scene->SetEndoscopy(!scene->GetEndoscopy());
+            SetEndoscopy(!scene->GetEndoscopy());
             UpdateTitle();
             glutPostRedisplay();
             break;
         }
+        case 'c':  // the pair has switched its cut
+            if (g.scene == g.pair.get()) UpdateTitle();
+            break;
         case 'p':
             g.shotRequested = true;
             glutPostRedisplay();
@@ -314,8 +338,17 @@ int main(int argc, char** argv) {
         std::unique_ptr<VolumeData> volume;
         if (view.ShowsVolume()) volume = g.options.volume.Load(kProgram);
         std::vector<float> const& crop = g.options.volume.crop;
-        g.scene = view.CreateViewerScene(std::move(volume), crop.empty() ? nullptr : crop.data(),
-                                         g.options.endoscopy);
+        g.viewScene = view.CreateViewerScene(
+            std::move(volume), crop.empty() ? nullptr : crop.data(), g.options.endoscopy);
+        g.scene = g.viewScene;
+        CoherentVolume* const sliceVolume = view.GetBrickedVolume();
+        Scene* const scene = dynamic_cast<Scene*>(g.viewScene);
+        if (scene != nullptr && sliceVolume != nullptr) {
+            g.pair.reset(new EndoscopyPair(*scene, sliceVolume));
+            if (g.options.verticalCut) g.pair->Slice().SetVertical();
+            if (!g.options.lookAlong.empty()) g.pair->LookAlong(g.options.lookAlong[0]);
+            SetEndoscopy(g.options.endoscopy);
+        }
     } catch (InputError const& failure) {
         // the view could not be made from the given data: bad input
         std::fprintf(stderr, "%s: %s\n", kProgram, failure.what());
@@ -358,7 +391,9 @@ int main(int argc, char** argv) {
 
     glutMainLoop();
 
-    delete g.scene;
+    g.pair.reset();
+    delete g.viewScene;
+    g.viewScene = nullptr;
     g.scene = nullptr;
     return g.exitCode;
 }

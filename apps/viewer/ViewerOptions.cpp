@@ -40,7 +40,21 @@ bool ParseViewerOptions(int argc, char** argv, ViewerOptions* options) {
     app.add_option("--size", size, "window client size in pixels (default 800x600)")
         ->type_name("WxH")
         ->check(cmdline::ImageSize(16384));
-    app.add_flag("--endoscopy", options->endoscopy, "start in endoscopy mode");
+    app.add_flag("--endoscopy", options->endoscopy,
+                 "start in endoscopy mode; a view of a volume then shows the endoscopy slice "
+                 "(a cut through the volume at the camera) in the left half of the window");
+    std::string cut;
+    app.add_option("--cut", cut,
+                   "the slice's cut: horizontal (the camera's right axis and viewing direction; "
+                   "default) or vertical (viewing direction and up axis)")
+        ->type_name("horizontal|vertical")
+        ->check(CLI::IsMember({"horizontal", "vertical"}));
+    std::string axis;
+    app.add_option("--look-along", axis,
+                   "put the camera at the volume's centre looking along this axis of voxel "
+                   "coordinates (views of a volume)")
+        ->type_name("+x|-x|+y|-y|+z|-z")
+        ->check(CLI::IsMember({"+x", "-x", "+y", "-y", "+z", "-z"}));
     app.add_option("--frames", options->frames, "render N frames (after --events), then exit")
         ->type_name("N")
         ->check(cmdline::Integer(1, 1000000));
@@ -68,16 +82,27 @@ bool ParseViewerOptions(int argc, char** argv, ViewerOptions* options) {
         "  zooms (up enlarges).\n"
         "Mouse (endoscopy mode): left drag turns the view, right drag up/down\n"
         "  rolls it, middle drag pans; the pointer is held at the window centre.\n"
+        "Mouse (endoscopy slice, left half): left drag moves the camera within the\n"
+        "  cut, right drag turns it, middle drag sets the grey window (right: wider,\n"
+        "  up: higher centre), wheel zooms the cut; the yellow lines are the\n"
+        "  camera's field of view.\n"
         "Keys:\n"
         "  w s a d     endoscopy mode: walk forward, back, left, right (holding\n"
         "              a key accelerates)\n"
-        "  e           switch between examine and endoscopy mode\n"
+        "  e           switch between examine and endoscopy mode (with the slice)\n"
+        "  c           endoscopy slice: switch horizontal / vertical cut\n"
+        "  x y z       endoscopy slice: camera at the volume's centre looking along\n"
+        "              +x +y +z (X Y Z: -x -y -z; voxel coordinates)\n"
         "  p           save a screenshot (kestrel-viewer-NNN.png in --shot-dir)\n"
         "  q, Esc      quit\n" +
         options->views->KeysHelp());
 
     if (!cmdline::Parse(app, argc, argv, options->volume.file)) return false;
     if (!size.empty()) cmdline::ToImageSize(size, &options->width, &options->height);
+    options->verticalCut = cut == "vertical";
+    if (!axis.empty())
+        options->lookAlong =
+            axis[0] == '+' ? axis.substr(1) : std::string(1, char(axis[1] - 'a' + 'A'));
     if (!options->screenshot.empty() && options->frames == 0) {
         throw InputError("--screenshot needs --frames N (the screenshot key saves interactively)");
     }

@@ -24,6 +24,8 @@ struct ViewerOptions {
     std::string shotDir = ".";  ///< folder of the screenshot key's numbered PNGs
     std::string events;         ///< synthetic events played after the first frame
     bool endoscopy = false;     ///< start in endoscopy mode
+    bool verticalCut = false;   ///< --cut vertical: the slice companion starts with that cut
+    std::string lookAlong;      ///< --look-along: the axis letter (x y z, X Y Z for -x -y -z)
 
     std::unique_ptr<CLI::App> app;      ///< the parser, with the views' options
     std::unique_ptr<ViewChoice> views;  ///< --view and the chosen view

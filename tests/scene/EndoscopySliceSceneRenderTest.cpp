@@ -11,12 +11,11 @@
 #include <vector>
 
 #include "CoherentVolume.h"
-#include "EndoscopySliceRendering.h"
 #include "EndoscopySliceScene.h"
+#include "FlyThrough.h"
 #include "HeadPhantom.h"
 #include "MIPVRScene.h"
 #include "SceneParam.h"
-#include "VRImage.h"
 #include "VolumeData.h"
 #include "support/GLTestContext.h"
 
@@ -31,30 +30,16 @@ bool IsYellow(const uint8_t* p) {
     return p[0] > 200 && p[1] > 200 && p[2] < 80;
 }
 
-// The cut of `camera` as the kernel renders it on its own, quantised like the frame buffer.
+// The cut of `camera` as the kernel renders it on its own (the tools' off-screen slice), the
+// grey of every pixel quantised like the frame buffer.
 std::vector<uint8_t> ExpectedSlice(CoherentVolume* volume, const SceneParam& camera,
                                    bool horizontal, float gridSpacing, float width, float center,
                                    int w, int h) {
-    VRImage image;
-    image.width = w;
-    image.height = h;
-    image.Allocate();
-    EndoscopySliceRendering kernel;
-    kernel.volume = volume;
-    kernel.image = &image;
-    for (int a = 0; a < 3; ++a) {
-        kernel.sliceBounds[2 * a] = 0.0f;
-        kernel.sliceBounds[2 * a + 1] = float(volume->dimensions[a] - 1);
-    }
-    kernel.windowWidth = width;
-    kernel.windowCenter = center;
-    Matrix4x4 view;
-    camera.CalculateViewMatrix(&view);
-    kernel.CalculatePixelToVoxelMatrix(horizontal, gridSpacing * camera.scale, view);
-    kernel.Render();
+    const std::vector<uint8_t> rgba =
+        RenderSliceRgba8(volume, camera, horizontal, gridSpacing, width, center, w, h);
     std::vector<uint8_t> grey(std::size_t(w) * h);
     for (std::size_t p = 0; p < grey.size(); ++p)
-        grey[p] = uint8_t(std::lround(image.pixels[p * 4] * 255.0f));
+        grey[p] = rgba[p * 4];
     return grey;
 }
 
