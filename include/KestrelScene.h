@@ -11,5 +11,7 @@
 #include "MIPVRScene.h"
 #include "IsosurfaceVRScene.h"
 #include "EndoscopySliceScene.h"
+#include "RGBATransferFunction1D.h"
+#include "FullVRScene.h"
 
 #endif  // KESTREL_SCENE_H

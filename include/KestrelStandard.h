@@ -24,10 +24,13 @@
 #include "IsosurfaceRayCasterParam.h"
 #include "MIPRayCasterParam.h"
 #include "GridPartition.h"
+#include "Lut1D.h"
+#include "TFEmptySpace.h"
 
 // CPU kernels
 #include "IsosurfaceVR.h"
 #include "MIPVR.h"
 #include "EndoscopySliceRendering.h"
+#include "FullVR.h"
 
 #endif  // KESTREL_STANDARD_H

@@ -8,8 +8,6 @@
 #include "Lut1D.h"
 #include "Vector.h"
 
-class FullVRScene;
-
 // One control point, kept by value in the point list.
 struct ControlPoint {
     float position;  ///< table units: 0 is entry 0, sampleCount - 1 the last entry (at the time
@@ -74,8 +72,6 @@ public:
 protected:
     /// Rebuilds the table if it is out of date.
     virtual void Update();
-    // The full volume-rendering scene rebuilds the table before every frame.
-    friend class FullVRScene;
 
 private:
     void _update();

@@ -1,0 +1,132 @@
+// Interactive full volume rendering of a host volume through a host transfer function: the
+// camera interaction of Scene, light and shading settings, cropping, an optional light drag, and
+// a CPU ray caster per frame.
+#pragma once
+
+#include "FullVR.h"
+#include "KestrelExport.h"
+#include "Scene.h"
+#include "Vector.h"
+#include "VolumeSceneCore.h"
+
+class BasicLightParam;
+class Lut1D;
+class RGBATransferFunction1D;
+class TFEmptySpace;
+class VolumeData;
+
+// Each frame clears the window to the background colour, takes the transfer function's table
+// (rebuilt first if it changed) and its opacity sums, casts the volume's screen rectangle on all
+// processors with FullVR::RenderWithGridPartition and draws the float image over the background
+// with premultiplied blending. Without a transfer function or a volume only the background shows.
+//
+// SetData / SetDataModified rebuild everything derived from the volume: the sample distance
+// becomes one ninth of a voxel's diagonal (sqrt(sx^2 + sy^2 + sz^2) / 9, physical units), the
+// volume is rebricked, the min/max grid is rebuilt with cells of dimension^0.4 voxels, the
+// cropping box is reset to the whole volume (0 .. dim - 1 per axis, voxel coordinates) and the
+// camera is refitted at the next Render. The transfer function, light and shading settings stay.
+//
+// Input: as Scene, except that while RotateLightDirection(true) is on a left drag turns the light
+// direction (in eye space, about the axis across the drag, rotateRadPerPixel per pixel) instead
+// of the camera; releasing the button ends the drag in any case. In endoscopy mode the light is
+// a headlight: every frame points it along the viewing direction, overriding any other setting.
+// The light direction is the direction of travel, physical space, stored as given (not
+// normalised: its length scales the diffuse term).
+//
+// Ownership: the scene allocates and deletes the seven objects its kernel points to (bricked
+// volume, grid, ray set-up and image in its VolumeSceneCore; table, opacity sums and light
+// parameters). The table object borrows the transfer function's entries for the frame and never
+// frees them. The VolumeData and the RGBATransferFunction1D stay the host's; they must outlive
+// their use by the scene (SetTransferFunction(nullptr) drops the borrowed entries). Copying is
+// forbidden: a member-wise copy would delete the kernel's objects twice.
+//
+// Spelling note: GetBackGroundColor / SetBackGroundColor are spelled so on purpose; the
+// spelling is part of the interface. GL thread only; not thread-safe.
+class KESTREL_SCENE_API FullVRScene : public Scene {
+public:
+    FullVRScene();
+    ~FullVRScene() override;
+    FullVRScene(FullVRScene const&) = delete;
+    FullVRScene& operator=(FullVRScene const&) = delete;
+
+    /// The kernel; the host may read or replace its pointers and settings (the scene still
+    /// deletes only the objects it allocated itself).
+    FullVR& GetKernelModule() { return kernelModule; }
+
+    /// Stores the host's volume (not owned), then SetDataModified().
+    void SetData(VolumeData* volume);
+    /// Rebuilds the bricked volume, grid, sample distance and cropping box from the stored
+    /// volume; call it after changing the voxels in place. No-op while no volume is stored.
+    void SetDataModified();
+
+    /// The host's transfer function (not owned); read at every frame. Null shows nothing.
+    void SetTransferFunction(RGBATransferFunction1D* transferFunction);
+    RGBATransferFunction1D* GetTransferFunction() const { return transferFunction; }
+
+    /// The step length the table's opacities are given for (physical units; default 1).
+    void SetStdSampleDistance(float distance) { kernelModule.stdSampleDistance = distance; }
+    float GetStdSampleDistance() const { return kernelModule.stdSampleDistance; }
+    void SetShade(bool on) { kernelModule.shade = on; }
+    bool GetShade() const { return kernelModule.shade; }
+    void ShadeOn() { kernelModule.shade = true; }
+    void ShadeOff() { kernelModule.shade = false; }
+
+    /// x, y, z of the light's direction of travel (physical space; w unchanged; not normalised).
+    void SetLightDirection(float x, float y, float z);
+    void GetLightDirection(float& x, float& y, float& z) const;
+    void SetLightColor(float r, float g, float b);
+    void SetLightIntensity(float intensity);
+    void SetAmbient(float ambient);
+    float GetAmbient() const;
+    void SetDiffuse(float diffuse);
+    float GetDiffuse() const;
+    void SetSpecular(float specular);
+    float GetSpecular() const;
+    void SetSpecularPower(float power);
+    float GetSpecularPower() const;
+    /// The clear colour of every frame and the target of illustrative shading.
+    void SetBackGroundColor(float r, float g, float b);
+    void GetBackGroundColor(float& r, float& g, float& b) const;
+    void SetIllustrativeShading(bool on);
+    bool GetIllustrativeShading() const;
+
+    /// Copies six floats (x lo, x hi, y lo, y hi, z lo, z hi; voxel coordinates, inclusive) into
+    /// / out of the ray set-up's cropping box.
+    void SetCroppingBounds(float const* const bounds);
+    void GetCroppingBounds(float* const bounds);
+
+    /// While on, a left drag turns the light instead of the camera (a drag in progress is not
+    /// affected).
+    void RotateLightDirection(bool on) { rotateLight = on; }
+
+    void LButtonDown(int x, int y, retStatus& status) override;
+    void LButtonUp(int x, int y, retStatus& status) override;
+    void MouseMove(int x, int y, retStatus& status) override;
+
+protected:
+    /// Clears to the background colour, casts the image (CastImage) and draws it.
+    void RenderContent() override;
+    /// The kernel part of RenderContent without GL: the transfer function's table and opacity
+    /// sums, the ray set-up and image rectangle for the current matrices and viewport, the
+    /// headlight in endoscopy mode, and the cast (with or without the grid). Returns false
+    /// (image untouched) without a transfer function or a bricked volume.
+    bool CastImage(bool useGridPartition = true);
+    /// The physical extent dimensions x spacings of the bricked volume (0, 0, 0 before the
+    /// first SetData).
+    void GetSize3D(float* const size) override;
+
+    VolumeData* volumeData;                    ///< the host's volume; not owned; null initially
+    RGBATransferFunction1D* transferFunction;  ///< the host's; not owned; null initially
+    FullVR kernelModule;       ///< the kernel; its pointers filled by the constructor
+    bool rotateLight;          ///< a left drag turns the light; false
+    bool lightDragging;        ///< a light drag is in progress; false
+    Vector4 lightAtDragStart;  ///< light direction at the press; (0, 0, 0, 1)
+
+private:
+    VolumeSceneCore core;  // bricked volume, grid, ray set-up, image
+    // The objects the constructor allocated, deleted by the destructor even if the host re-points
+    // the kernel. ownedLut's entries are the transfer function's, never freed here.
+    TFEmptySpace* ownedSums;
+    Lut1D* ownedLut;
+    BasicLightParam* ownedLight;
+};
