@@ -1,0 +1,228 @@
+// Reading, writing and the built-in presets of transfer-function files.
+#include "TransferFunctionFile.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <locale>
+#include <sstream>
+
+#include "RGBATransferFunction1D.h"
+
+namespace {
+
+const char kMagic[] = "kestrel-transfer-function";
+constexpr int kVersion = 1;
+constexpr int kMinSamples = 2;
+constexpr int kMaxSamples = 65536;
+constexpr std::size_t kMaxPoints = 4096;
+constexpr std::size_t kMaxFileBytes = 1 << 20;
+
+struct Preset {
+    const char* name;
+    const char* text;
+};
+
+// Values on the head phantom's scale (CT number + 1024): air 0, fat 940, soft tissue
+// 1030 .. 1090, bone 1500 .. 2600, dense structures 3000 .. 3500.
+const Preset kPresets[] = {
+    {"ct-soft-tissue-bone",
+     "kestrel-transfer-function 1\n"
+     "range 0 4096\n"
+     "samples 512\n"
+     "point 900 0.55 0.25 0.15 0\n"
+     "point 1040 0.85 0.55 0.45 0.05\n"
+     "point 1100 0.9 0.7 0.6 0.03\n"
+     "point 1300 0.9 0.8 0.7 0\n"
+     "point 1500 0.95 0.9 0.8 0.3\n"
+     "point 2400 1 0.98 0.92 0.85\n"
+     "point 4096 1 1 1 0.95\n"},
+    {"ct-bone",
+     "kestrel-transfer-function 1\n"
+     "range 0 4096\n"
+     "samples 512\n"
+     "point 1300 0.9 0.8 0.7 0\n"
+     "point 1600 0.95 0.9 0.8 0.5\n"
+     "point 2400 1 0.98 0.92 0.9\n"
+     "point 4096 1 1 1 1\n"},
+    {"mr-default",
+     "kestrel-transfer-function 1\n"
+     "range 0 1024\n"
+     "samples 256\n"
+     "point 80 0 0 0 0\n"
+     "point 200 0.6 0.5 0.45 0.05\n"
+     "point 500 0.9 0.8 0.7 0.25\n"
+     "point 1024 1 1 1 0.6\n"},
+};
+
+// Reads one number from a statement; false when missing or not a number.
+bool ReadNumber(std::istringstream& in, double& value) {
+    in >> value;
+    return !in.fail();
+}
+
+[[noreturn]] void Fail(const std::string& name, int line, const std::string& what) {
+    throw InputError(name + ":" + std::to_string(line) + ": " + what);
+}
+
+}  // namespace
+
+TransferFunctionSpec ParseTransferFunction(const std::string& text, const std::string& name) {
+    TransferFunctionSpec spec;
+    std::istringstream lines(text);
+    std::string raw;
+    int line = 0;
+    bool sawMagic = false, sawRange = false, sawSamples = false;
+    while (std::getline(lines, raw)) {
+        ++line;
+        const std::string content = raw.substr(0, raw.find('#'));
+        std::istringstream in(content);
+        in.imbue(std::locale::classic());
+        std::string keyword;
+        if (!(in >> keyword)) continue;  // blank or comment
+        if (!sawMagic) {
+            int version = 0;
+            if (keyword != kMagic || !(in >> version))
+                Fail(name, line,
+                     std::string("not a transfer-function file (expected '") + kMagic + " " +
+                         std::to_string(kVersion) + "' first)");
+            if (version != kVersion)
+                Fail(name, line, "unsupported format version " + std::to_string(version));
+            sawMagic = true;
+        } else if (keyword == "range") {
+            double lo, hi;
+            if (sawRange) Fail(name, line, "second 'range' statement");
+            if (!ReadNumber(in, lo) || !ReadNumber(in, hi))
+                Fail(name, line, "'range' needs two numbers: range <min> <max>");
+            if (!std::isfinite(float(lo)) || !std::isfinite(float(hi)) || !(float(lo) < float(hi)))
+                Fail(name, line, "range must be finite with min < max");
+            spec.minPos = float(lo);
+            spec.maxPos = float(hi);
+            sawRange = true;
+        } else if (keyword == "samples") {
+            double count;
+            if (sawSamples) Fail(name, line, "second 'samples' statement");
+            if (!ReadNumber(in, count) || count != std::floor(count) || count < kMinSamples ||
+                count > kMaxSamples)
+                Fail(name, line,
+                     "'samples' needs a whole number from " + std::to_string(kMinSamples) + " to " +
+                         std::to_string(kMaxSamples));
+            spec.samples = int(count);
+            sawSamples = true;
+        } else if (keyword == "point") {
+            if (!sawRange || !sawSamples)
+                Fail(name, line, "'point' before the 'range' and 'samples' statements");
+            double v[5];
+            for (double& x : v)
+                if (!ReadNumber(in, x))
+                    Fail(name, line, "'point' needs five numbers: point <value> <r> <g> <b> <a>");
+            if (!std::isfinite(float(v[0]))) Fail(name, line, "point value is not finite");
+            for (int c = 1; c < 5; ++c)
+                if (!(v[c] >= 0.0 && v[c] <= 1.0))
+                    Fail(name, line, "point colour channels must lie in [0, 1]");
+            if (spec.points.size() >= kMaxPoints)
+                Fail(name, line, "more than " + std::to_string(kMaxPoints) + " points");
+            spec.points.push_back(
+                {float(v[0]), Vector4(float(v[1]), float(v[2]), float(v[3]), float(v[4]))});
+        } else {
+            Fail(name, line, "unknown statement '" + keyword + "'");
+        }
+        std::string extra;
+        if (in >> extra) Fail(name, line, "unexpected '" + extra + "' after the statement");
+    }
+    if (!sawMagic) Fail(name, line, "empty file: not a transfer-function file");
+    if (!sawRange || !sawSamples)
+        Fail(name, line,
+             std::string("end of file without a '") + (sawRange ? "samples" : "range") +
+                 "' statement");
+    return spec;
+}
+
+std::string FormatTransferFunction(const TransferFunctionSpec& spec) {
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out.precision(9);
+    out << kMagic << ' ' << kVersion << '\n';
+    out << "range " << spec.minPos << ' ' << spec.maxPos << '\n';
+    out << "samples " << spec.samples << '\n';
+    for (const TransferFunctionSpec::Point& p : spec.points)
+        out << "point " << p.value << ' ' << p.rgba.x << ' ' << p.rgba.y << ' ' << p.rgba.z << ' '
+            << p.rgba.w << '\n';
+    return out.str();
+}
+
+TransferFunctionSpec SpecOf(const RGBATransferFunction1D& function) {
+    TransferFunctionSpec spec;
+    spec.minPos = function.GetMinPos();
+    spec.maxPos = function.GetMaxPos();
+    spec.samples = function.GetSampleNumber();
+    for (int i = 0; i < function.GetPointCount(); ++i)
+        spec.points.push_back({function.GetPos(i), function.GetValue(i)});
+    return spec;
+}
+
+void ApplyTransferFunction(const TransferFunctionSpec& spec, RGBATransferFunction1D& function) {
+    function.RemoveAllPoints();
+    function.SetSampleNumber(spec.samples);
+    function.SetMinPos(spec.minPos);
+    function.SetMaxPos(spec.maxPos);
+    for (const TransferFunctionSpec::Point& p : spec.points)
+        function.AddPoint(p.value, p.rgba);
+}
+
+void LoadTransferFunctionFile(const std::string& path, RGBATransferFunction1D& function) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw InputError(path + ": cannot open: " + std::strerror(errno));
+    std::string text;
+    char buffer[4096];
+    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
+        text.append(buffer, std::size_t(file.gcount()));
+        if (text.size() > kMaxFileBytes)
+            throw InputError(path + ": larger than 1 MiB: not a transfer-function file");
+    }
+    if (file.bad()) throw InputError(path + ": read error");
+    // Parse everything first: a bad file changes nothing.
+    ApplyTransferFunction(ParseTransferFunction(text, path), function);
+}
+
+void SaveTransferFunctionFile(const std::string& path, const RGBATransferFunction1D& function) {
+    const std::string text = FormatTransferFunction(SpecOf(function));
+    const std::string temporary = path + ".tmp";
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        if (!file) throw InputError(path + ": cannot write: " + std::strerror(errno));
+        file << text;
+        file.close();
+        if (!file) {
+            std::remove(temporary.c_str());
+            throw InputError(path + ": write error");
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        std::remove(temporary.c_str());
+        throw InputError(path + ": cannot replace: " + reason);
+    }
+}
+
+std::vector<std::string> TransferFunctionPresetNames() {
+    std::vector<std::string> names;
+    for (const Preset& preset : kPresets)
+        names.push_back(preset.name);
+    return names;
+}
+
+std::string TransferFunctionPresetText(const std::string& name) {
+    for (const Preset& preset : kPresets)
+        if (name == preset.name) return preset.text;
+    return std::string();
+}
+
+bool LoadTransferFunctionPreset(const std::string& name, RGBATransferFunction1D& function) {
+    const std::string text = TransferFunctionPresetText(name);
+    if (text.empty()) return false;
+    ApplyTransferFunction(ParseTransferFunction(text, "preset " + name), function);
+    return true;
+}
