@@ -139,6 +139,7 @@ inline float Normalised(int index, int count) {
     return float(2 * index + 1) / float(count) - 1.0f;
 }
 
+// Pass 1: the noise-free value at every voxel centre of slices [kBegin, kEnd).
 void FillSlices(uint16_t* voxels, const int dims[3], int kBegin, int kEnd) {
     const int nx = dims[0];
     const int ny = dims[1];
@@ -163,12 +164,50 @@ void FillSlices(uint16_t* voxels, const int dims[3], int kBegin, int kEnd) {
             // Voxels with |u| < half, widened by one voxel; the exact test is per voxel.
             const int iBegin = std::max(0, int(std::floor((1.0f - half) * float(nx) * 0.5f)) - 1);
             const int iEnd = std::min(nx, int(std::ceil((1.0f + half) * float(nx) * 0.5f)) + 1);
-            for (int i = iBegin; i < iEnd; ++i) {
-                const uint16_t value = HeadPhantomValueAt(Normalised(i, nx), v, w);
-                row[i] = uint16_t(int(value) + HeadPhantomNoise(i, j, k, value));
+            for (int i = iBegin; i < iEnd; ++i)
+                row[i] = HeadPhantomValueAt(Normalised(i, nx), v, w);
+        }
+    }
+}
+
+// Pass 2 over slices [kBegin, kEnd): a voxel whose six neighbours (inside the grid) are of its
+// tissue keeps its centre value; any other voxel straddles a boundary and takes the partial-volume
+// mix. Then the noise of the stored value's class is added.
+void FinishSlices(const uint16_t* centres, uint16_t* voxels, const int dims[3], int kBegin,
+                  int kEnd) {
+    const int nx = dims[0], ny = dims[1], nz = dims[2];
+    const size_t sliceSize = size_t(nx) * size_t(ny);
+    for (int k = kBegin; k < kEnd; ++k) {
+        for (int j = 0; j < ny; ++j) {
+            const size_t rowStart = size_t(nx) * (size_t(j) + size_t(ny) * size_t(k));
+            for (int i = 0; i < nx; ++i) {
+                const size_t at = rowStart + size_t(i);
+                const uint16_t centre = centres[at];
+                const bool boundary =
+                    (i > 0 && !HeadPhantomSameTissue(centres[at - 1], centre)) ||
+                    (i + 1 < nx && !HeadPhantomSameTissue(centres[at + 1], centre)) ||
+                    (j > 0 && !HeadPhantomSameTissue(centres[at - size_t(nx)], centre)) ||
+                    (j + 1 < ny && !HeadPhantomSameTissue(centres[at + size_t(nx)], centre)) ||
+                    (k > 0 && !HeadPhantomSameTissue(centres[at - sliceSize], centre)) ||
+                    (k + 1 < nz && !HeadPhantomSameTissue(centres[at + sliceSize], centre));
+                const uint16_t value = boundary ? HeadPhantomPartialVolume(i, j, k, dims) : centre;
+                voxels[at] = uint16_t(int(value) + HeadPhantomNoise(i, j, k, value));
             }
         }
     }
+}
+
+// Runs work(kBegin, kEnd) over contiguous slabs of the nz slices on all processors.
+template <class Work>
+void ForSlabs(int nz, Work work) {
+    const int threads = std::max(1, std::min<int>(std::thread::hardware_concurrency(), nz));
+    std::vector<std::thread> workers;
+    workers.reserve(size_t(threads - 1));
+    for (int t = 1; t < threads; ++t)
+        workers.emplace_back(work, nz * t / threads, nz * (t + 1) / threads);
+    work(0, nz / threads);
+    for (std::thread& worker : workers)
+        worker.join();
 }
 
 }  // namespace
@@ -218,25 +257,35 @@ int HeadPhantomNoise(int i, int j, int k, uint16_t value) {
     return int(h % uint32_t(2 * amplitude + 1)) - amplitude;
 }
 
+bool HeadPhantomSameTissue(uint16_t a, uint16_t b) {
+    const int low = int(V::kCorticalBone) - V::kCorticalVariation;
+    const int high = int(V::kCorticalBone) + V::kCorticalVariation;
+    return a == b || (a >= low && a <= high && b >= low && b <= high);
+}
+
+uint16_t HeadPhantomPartialVolume(int i, int j, int k, const int dims[3]) {
+    // Sub-samples at the voxel centre +- a quarter voxel per axis (a quarter voxel is 0.5 / n in
+    // normalised units); the rounded mean.
+    const float u = Normalised(i, dims[0]), w = Normalised(j, dims[1]), v = Normalised(k, dims[2]);
+    const float du = 0.5f / float(dims[0]), dw = 0.5f / float(dims[1]), dv = 0.5f / float(dims[2]);
+    int sum = 0;
+    for (int s = 0; s < 8; ++s) {
+        const float su = u + ((s & 1) ? du : -du);
+        const float sw = w + ((s & 2) ? dw : -dw);
+        const float sv = v + ((s & 4) ? dv : -dv);
+        sum += HeadPhantomValueAt(su, sv, sw);
+    }
+    return uint16_t((sum + 4) / 8);
+}
+
 void FillHeadPhantom(uint16_t* voxels, const int dims[3]) {
     if (voxels == nullptr || dims[0] <= 0 || dims[1] <= 0 || dims[2] <= 0) return;
-    const int nz = dims[2];
-    const int threads = std::max(1, std::min<int>(std::thread::hardware_concurrency(), nz));
-    if (threads == 1) {
-        FillSlices(voxels, dims, 0, nz);
-        return;
-    }
-    // Contiguous slabs of slices; each voxel is written by exactly one thread.
-    std::vector<std::thread> workers;
-    workers.reserve(size_t(threads - 1));
-    for (int t = 1; t < threads; ++t) {
-        const int begin = nz * t / threads;
-        const int end = nz * (t + 1) / threads;
-        workers.emplace_back(FillSlices, voxels, dims, begin, end);
-    }
-    FillSlices(voxels, dims, 0, nz / threads);
-    for (std::thread& worker : workers)
-        worker.join();
+    // Each voxel is written by exactly one thread in each pass; pass 2 reads pass 1's centres
+    // across slab borders only after all of pass 1 has joined.
+    std::vector<uint16_t> centres(size_t(dims[0]) * size_t(dims[1]) * size_t(dims[2]));
+    ForSlabs(dims[2], [&](int begin, int end) { FillSlices(centres.data(), dims, begin, end); });
+    ForSlabs(dims[2],
+             [&](int begin, int end) { FinishSlices(centres.data(), voxels, dims, begin, end); });
 }
 
 VolumeData* CreateHeadPhantom(int dimX, int dimY, int dimZ) {

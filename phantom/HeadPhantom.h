@@ -21,9 +21,11 @@ class VolumeData;
 //   dense structures               : 3000 .. 3500  (calcifications 3000 / 3100, teeth 3200,
 //                                                   clips 3500)
 //
-// The whole volume therefore spans 0 .. 3500, and a grey window set from its value range
-// maps air to black, soft tissue to about 0.3, bone to 0.5 .. 0.74, teeth to 0.91 and the clips
-// to white.
+// These are the values inside the tissues. Voxels on a boundary between two values hold a
+// partial-volume mix instead (see FillHeadPhantom), which may lie between the classes (a scalp
+// voxel half in air holds about 540, a skull voxel half in fat about 1700). The whole volume
+// therefore spans 0 .. 3500, and a grey window set from its value range maps air to black, soft
+// tissue to about 0.3, bone to 0.5 .. 0.74, teeth to 0.91 and the clips to white.
 struct HeadPhantomValues {
     static constexpr uint16_t kAir = 0;
     static constexpr uint16_t kFat = 940;
@@ -66,9 +68,17 @@ constexpr float kHeadPhantomExtentMm = 256.0f;
 // down -z with y up) therefore shows the head from the front, crown up; turning about the
 // vertical axis shows its sides and back.
 //
-// The noise-free value of the phantom at a normalised point. FillHeadPhantom stores exactly
-// this value plus the noise of the voxel (soft tissue and bone only).
+// The noise-free value of the phantom at a normalised point.
 uint16_t HeadPhantomValueAt(float u, float v, float w);
+
+// Whether two noise-free values are of one tissue: equal, or both cortical bone (whose value
+// varies smoothly within kCorticalBone +- kCorticalVariation, a range no other tissue uses).
+bool HeadPhantomSameTissue(uint16_t a, uint16_t b);
+
+// The partial-volume value of voxel (i, j, k) of a grid of `dims`: the rounded mean of
+// HeadPhantomValueAt at the eight points a quarter voxel from its centre along each axis
+// (centre +- 0.5 / dims[a] in normalised units), the voxel's share of each tissue it straddles.
+uint16_t HeadPhantomPartialVolume(int i, int j, int k, const int dims[3]);
 
 // The deterministic noise added to voxel (i, j, k) whose noise-free value is `value`:
 // 0 for air and dense structures, in [-kSoftNoise, kSoftNoise] for soft tissue and in
@@ -76,7 +86,12 @@ uint16_t HeadPhantomValueAt(float u, float v, float w);
 int HeadPhantomNoise(int i, int j, int k, uint16_t value);
 
 // Fills `voxels` (dims[0] * dims[1] * dims[2] samples, x fastest) with the phantom sampled on
-// that grid. Any positive dimensions work; non-cubic grids keep the head's physical shape and
+// that grid. A voxel whose six neighbours' centre values (HeadPhantomValueAt) are of its own
+// tissue (HeadPhantomSameTissue) stores its centre value; a voxel next to another tissue
+// straddles a boundary and stores its
+// partial-volume value (HeadPhantomPartialVolume), so that boundaries blur over about one voxel
+// as in a scan and shading finds smooth gradients there. The noise of the stored value's class
+// is then added. Any positive dimensions work; non-cubic grids keep the head's physical shape and
 // get anisotropic spacings. Deterministic: the noise is a hash of the voxel index, so the
 // result does not depend on the thread count. Uses all processors.
 void FillHeadPhantom(uint16_t* voxels, const int dims[3]);
