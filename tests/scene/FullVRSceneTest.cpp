@@ -38,6 +38,13 @@ void MakeRamp(VolumeData& volume, const int dims[3], const float spacing[3]) {
         p[i] = uint8_t(i % 200);
 }
 
+// An 8^3 ramp with unit spacing.
+void MakeCube(VolumeData& volume) {
+    const int dims[3] = {8, 8, 8};
+    const float unit[3] = {1, 1, 1};
+    MakeRamp(volume, dims, unit);
+}
+
 TEST(FullVRScene, SetDataDerivesSampleDistanceAndResetsCropping) {
     ExposedFullVRScene scene;
     const float crop[6] = {1, 2, 1, 2, 1, 2};
@@ -81,9 +88,7 @@ TEST(FullVRScene, SetDataDerivesSampleDistanceAndResetsCropping) {
 TEST(FullVRScene, LeftDragTurnsTheLightInEyeSpace) {
     ExposedFullVRScene scene;
     VolumeData volume;
-    const int dims[3] = {8, 8, 8};
-    const float unit[3] = {1, 1, 1};
-    MakeRamp(volume, dims, unit);
+    MakeCube(volume);
     scene.SetData(&volume);
     scene.Resize(100, 100);
     // A turned camera, so that eye and physical space differ.
@@ -142,9 +147,7 @@ TEST(FullVRScene, LeftDragTurnsTheLightInEyeSpace) {
 TEST(FullVRScene, EndoscopyHeadlightFollowsTheCamera) {
     ExposedFullVRScene scene;
     VolumeData volume;
-    const int dims[3] = {8, 8, 8};
-    const float unit[3] = {1, 1, 1};
-    MakeRamp(volume, dims, unit);
+    MakeCube(volume);
     RGBATransferFunction1D tf;
     tf.AddPoint(100.f, Vector4(1, 1, 1, 0.5f));
     scene.SetData(&volume);
