@@ -5,8 +5,7 @@
 
 #include "FullVR.h"
 #include "KestrelExport.h"
-#include "Scene.h"
-#include "Vector.h"
+#include "LitVolumeScene.h"
 #include "VolumeSceneCore.h"
 
 class BasicLightParam;
@@ -26,12 +25,8 @@ class VolumeData;
 // cropping box is reset to the whole volume (0 .. dim - 1 per axis, voxel coordinates) and the
 // camera is refitted at the next Render. The transfer function, light and shading settings stay.
 //
-// Input: as Scene, except that while RotateLightDirection(true) is on a left drag turns the light
-// direction (in eye space, about the axis across the drag, rotateRadPerPixel per pixel) instead
-// of the camera; releasing the button ends the drag in any case. In endoscopy mode the light is
-// a headlight: every frame points it along the viewing direction, overriding any other setting.
-// The light direction is the direction of travel, physical space, stored as given (not
-// normalised: its length scales the diffuse term).
+// Input and light: as LitVolumeScene (a left drag turns the light while light rotation is on;
+// in endoscopy mode every frame points the light along the viewing direction).
 //
 // Ownership: the scene allocates and deletes the seven objects its kernel points to (bricked
 // volume, grid, ray set-up and image in its VolumeSceneCore; table, opacity sums and light
@@ -40,9 +35,8 @@ class VolumeData;
 // their use by the scene (SetTransferFunction(nullptr) drops the borrowed entries). Copying is
 // forbidden: a member-wise copy would delete the kernel's objects twice.
 //
-// Spelling note: GetBackGroundColor / SetBackGroundColor are spelled so on purpose; the
-// spelling is part of the interface. GL thread only; not thread-safe.
-class KESTREL_SCENE_API FullVRScene : public Scene {
+// GL thread only; not thread-safe.
+class KESTREL_SCENE_API FullVRScene : public LitVolumeScene {
 public:
     FullVRScene();
     ~FullVRScene() override;
@@ -71,37 +65,10 @@ public:
     void ShadeOn() { kernelModule.shade = true; }
     void ShadeOff() { kernelModule.shade = false; }
 
-    /// x, y, z of the light's direction of travel (physical space; w unchanged; not normalised).
-    void SetLightDirection(float x, float y, float z);
-    void GetLightDirection(float& x, float& y, float& z) const;
-    void SetLightColor(float r, float g, float b);
-    void SetLightIntensity(float intensity);
-    void SetAmbient(float ambient);
-    float GetAmbient() const;
-    void SetDiffuse(float diffuse);
-    float GetDiffuse() const;
-    void SetSpecular(float specular);
-    float GetSpecular() const;
-    void SetSpecularPower(float power);
-    float GetSpecularPower() const;
-    /// The clear colour of every frame and the target of illustrative shading.
-    void SetBackGroundColor(float r, float g, float b);
-    void GetBackGroundColor(float& r, float& g, float& b) const;
-    void SetIllustrativeShading(bool on);
-    bool GetIllustrativeShading() const;
-
     /// Copies six floats (x lo, x hi, y lo, y hi, z lo, z hi; voxel coordinates, inclusive) into
     /// / out of the ray set-up's cropping box.
     void SetCroppingBounds(float const* const bounds);
     void GetCroppingBounds(float* const bounds);
-
-    /// While on, a left drag turns the light instead of the camera (a drag in progress is not
-    /// affected).
-    void RotateLightDirection(bool on) { rotateLight = on; }
-
-    void LButtonDown(int x, int y, retStatus& status) override;
-    void LButtonUp(int x, int y, retStatus& status) override;
-    void MouseMove(int x, int y, retStatus& status) override;
 
 protected:
     /// Clears to the background colour, casts the image (CastImage) and draws it.
@@ -117,10 +84,7 @@ protected:
 
     VolumeData* volumeData;                    ///< the host's volume; not owned; null initially
     RGBATransferFunction1D* transferFunction;  ///< the host's; not owned; null initially
-    FullVR kernelModule;       ///< the kernel; its pointers filled by the constructor
-    bool rotateLight;          ///< a left drag turns the light; false
-    bool lightDragging;        ///< a light drag is in progress; false
-    Vector4 lightAtDragStart;  ///< light direction at the press; (0, 0, 0, 1)
+    FullVR kernelModule;  ///< the kernel; its pointers filled by the constructor
 
 private:
     VolumeSceneCore core;  // bricked volume, grid, ray set-up, image

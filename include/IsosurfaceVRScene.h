@@ -5,8 +5,7 @@
 
 #include "IsosurfaceVR.h"
 #include "KestrelExport.h"
-#include "Scene.h"
-#include "Vector.h"
+#include "LitVolumeScene.h"
 #include "VolumeSceneCore.h"
 
 class VolumeData;
@@ -21,12 +20,8 @@ class VolumeData;
 // coordinates) and the camera refitted at the next Render. Surface colour, light, material and
 // background settings survive a new volume.
 //
-// Light: a direction of travel (from the light into the scene) in the volume's physical space,
-// used as set: its length scales the diffuse term. With RotateLightDirection(true) a left drag
-// turns the light instead of the camera, about the screen-plane axis perpendicular to the drag,
-// by rotateRadPerPixel per pixel of the drag so far; middle and right drags stay with the
-// camera. In endoscopy mode every frame replaces the light by a headlight travelling along the
-// viewing direction.
+// Input and light: as LitVolumeScene (a left drag turns the light while light rotation is on;
+// in endoscopy mode every frame replaces the light by a headlight along the viewing direction).
 //
 // Ownership: the scene allocates and deletes the six objects its kernel points to (bricked
 // volume, grid, ray set-up and image in its VolumeSceneCore; light and isosurface parameters).
@@ -35,7 +30,7 @@ class VolumeData;
 //
 // Before the first SetData a frame shows only the background. A null volume passed to SetData is
 // stored and changes nothing else. GL thread only; not thread-safe.
-class KESTREL_SCENE_API IsosurfaceVRScene : public Scene {
+class KESTREL_SCENE_API IsosurfaceVRScene : public LitVolumeScene {
 public:
     IsosurfaceVRScene();
     ~IsosurfaceVRScene() override;
@@ -58,44 +53,11 @@ public:
     /// Surface colour, RGB in [0, 1]; default white.
     void SetSurfaceColor(float r, float g, float b);
     void GetSurfaceColor(float& r, float& g, float& b) const;
-    /// Direction of travel of the light, physical space, not normalised; default (1, 0, 0).
-    void SetLightDirection(float x, float y, float z);
-    /// Light colour, RGB; default white.
-    void SetLightColor(float r, float g, float b);
-    /// Scales the ambient, diffuse and specular terms; default 1.
-    void SetLightIntensity(float intensity);
-    void SetAmbient(float ambient);  ///< default 0.1
-    float GetAmbient() const;
-    void SetDiffuse(float diffuse);  ///< default 1
-    float GetDiffuse() const;
-    void SetSpecular(float specular);  ///< default 0.5
-    float GetSpecular() const;
-    void SetSpecularPower(float power);  ///< default 10
-    float GetSpecularPower() const;
-    /// Clear colour of every frame and target of illustrative shading, RGB; default black.
-    /// The spelling "BackGround" is part of the interface.
-    void SetBackGroundColor(float r, float g, float b);
-    void GetBackGroundColor(float& r, float& g, float& b) const;
-    /// Contour style: faces towards the viewer fade to the background; default off.
-    void SetIllustrativeShading(bool on);
-    bool GetIllustrativeShading() const;
-    /// While on, a left drag turns the light instead of the camera; a drag already in progress
-    /// keeps going until its release.
-    void RotateLightDirection(bool on) { rotateLight = on; }
-
     /// Copies six floats (x lo, x hi, y lo, y hi, z lo, z hi; voxel coordinates, inclusive) into
     /// the ray set-up's cropping box.
     void SetCroppingBounds(float const* const bounds);
     /// Copies the cropping box out (six floats, same order).
     void GetCroppingBounds(float* const bounds);
-
-    /// With light rotation on: starts a light drag at (x, y). Otherwise Scene's.
-    void LButtonDown(int x, int y, retStatus& status) override;
-    /// Ends a light drag; Scene's when light rotation is off.
-    void LButtonUp(int x, int y, retStatus& status) override;
-    /// With light rotation on and a light drag in progress: turns the light by the drag so far
-    /// and asks for a redraw. Scene's when light rotation is off.
-    void MouseMove(int x, int y, retStatus& status) override;
 
 protected:
     /// Clears to the background colour, casts the image (CastImage) and draws it.
@@ -111,9 +73,6 @@ protected:
 
     VolumeData* volumeData;     ///< the host's volume; not owned; null until SetData
     IsosurfaceVR kernelModule;  ///< the kernel; its six pointers are filled by the constructor
-    bool rotateLight;           ///< left drags turn the light; false
-    bool lightDragging;         ///< a light drag is in progress; false
-    Vector4 lightAtDragStart;   ///< light direction at the press of the drag; (0, 0, 0, 1)
 
 private:
     VolumeSceneCore core;  // bricked volume, grid, ray set-up, image

@@ -8,6 +8,7 @@
 #include "RetStatus.h"
 #include "AbstractScene.h"
 #include "Scene.h"
+#include "LitVolumeScene.h"
 #include "MIPVRScene.h"
 #include "IsosurfaceVRScene.h"
 #include "EndoscopySliceScene.h"
