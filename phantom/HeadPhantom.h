@@ -24,8 +24,9 @@ class VolumeData;
 // These are the values inside the tissues. Voxels on a boundary between two values hold a
 // partial-volume mix instead (see FillHeadPhantom), which may lie between the classes (a scalp
 // voxel half in air holds about 540, a skull voxel half in fat about 1700). The whole volume
-// therefore spans 0 .. 3500, and a grey window set from its value range maps air to black, soft
-// tissue to about 0.3, bone to 0.5 .. 0.74, teeth to 0.91 and the clips to white.
+// therefore spans 0 .. 3500 (on coarse grids, where the small clips keep no voxel of their own,
+// it ends lower), and a grey window set from its value range maps air to black, soft tissue to
+// about 0.3, bone to 0.5 .. 0.74, teeth to 0.91 and the clips to white.
 struct HeadPhantomValues {
     static constexpr uint16_t kAir = 0;
     static constexpr uint16_t kFat = 940;
