@@ -192,15 +192,17 @@ TEST(ViewerEndoscopySlice, BesideTheViewAndSteeringOneCamera) {
     EXPECT_TRUE(IsYellow(base, 40, 79) || IsYellow(base, 39, 79) || IsYellow(base, 41, 79));
 
     // A move drag in the slice (10 px down: the camera backs off 10 slice pixels) and a turn
-    // drag in the view each change both halves.
+    // drag in the view each change both halves. The frames are deterministic, so a change of
+    // more than a few 8-bit steps is the drag's (the phantom's partial-volume boundaries are
+    // soft, so the turn changes no pixel by 40 steps).
     for (const char* drag : {"ldown 30 30; move 40 50; lup 40 50",        // slice half
                              "ldown 120 40; move 130 40; lup 130 40"}) {  // view half
         const std::string shot = folder + "/drag.png";
         r = ShowPair(shot, drag);
         ASSERT_EQ(r.code, 0) << r.err;
         const Picture after = LoadPicture(shot);
-        EXPECT_GT(HalfDifference(base, after, 0), 40) << drag;
-        EXPECT_GT(HalfDifference(base, after, 1), 40) << drag;
+        EXPECT_GT(HalfDifference(base, after, 0), 10) << drag;
+        EXPECT_GT(HalfDifference(base, after, 1), 10) << drag;
     }
 
     // 'c': the vertical cut, its lines from the left middle to the right edge of the left half.
