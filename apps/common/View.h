@@ -16,6 +16,7 @@ class App;
 }
 class AbstractScene;
 class CoherentVolume;
+class RGBATransferFunction1D;
 class VolumeData;
 
 // The camera placement of kestrel-render, applied through the scene's camera operations.
@@ -107,6 +108,9 @@ public:
         (void)status;
         return false;
     }
+    // The transfer function the viewer's editor panel edits (null: the view has none). The
+    // scene reads it every frame, so an edit shows at the next redraw.
+    virtual RGBATransferFunction1D* EditableTransferFunction() { return nullptr; }
     // Help lines of those keys (empty: none).
     virtual std::string KeysHelp() const { return ""; }
 

@@ -2,4 +2,5 @@
 // std::unique_ptr<View> factory(). The order is that of --help; the first is the default view.
 KESTREL_VIEW(MakeMIPView)
 KESTREL_VIEW(MakeIsoView)
+KESTREL_VIEW(MakeFullView)
 KESTREL_VIEW(MakeCubeView)

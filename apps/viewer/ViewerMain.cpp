@@ -24,6 +24,7 @@
 #include "EndoscopyPair.h"
 #include "PngWriter.h"
 #include "RetStatus.h"
+#include "TransferFunctionPanel.h"
 #include "Scene.h"
 #include "ViewerOptions.h"
 #include "VolumeData.h"
@@ -39,6 +40,7 @@ struct Host {
     AbstractScene* scene = nullptr;       // the scene the window shows: the view's or the pair
     AbstractScene* viewScene = nullptr;   // the view's scene, owned
     std::unique_ptr<EndoscopyPair> pair;  // endoscopy layout with the slice (views of a volume)
+    VolumeData* volume = nullptr;         // the view's volume (owned by the view), or null
     int width = 0;
     int height = 0;
     std::vector<ScriptEvent> script;
@@ -80,6 +82,7 @@ void SetEndoscopy(bool on) {
 }
 
 void DestroyScene() {
+    tfpanel::Close();
     if (!g.destroyed && g.viewScene != nullptr) g.viewScene->Destroy();
     g.destroyed = true;
 }
@@ -125,7 +128,15 @@ bool SaveFrame(std::string const& path) {
 
 // ---- event callbacks: one scene handler each -------------------------------
 
+// The editor panel takes the events over it; an edit redraws the view.
+bool PanelTook(bool took, bool changed) {
+    if (changed || took) glutPostRedisplay();
+    return took;
+}
+
 void OnMouse(int button, int state, int x, int y) {
+    bool changed = false;
+    if (PanelTook(tfpanel::Mouse(button, state, x, y, changed), changed)) return;
     retStatus status;
     bool const down = state == GLUT_DOWN;
     switch (button) {
@@ -156,12 +167,16 @@ void OnWheel(int, int direction, int, int) {
 }
 
 void OnMotion(int x, int y) {
+    bool changed = false;
+    if (PanelTook(tfpanel::Motion(x, y, changed), changed)) return;
     retStatus status;
     g.scene->MouseMove(x, y, status);
     Act(status);
 }
 
 void OnKeyboard(unsigned char key, int x, int y) {
+    bool changed = false;
+    if (PanelTook(tfpanel::Keyboard(key, x, y, changed), changed)) return;
     retStatus status;
     g.scene->Keyboard(key, x, y, status);
     Act(status);
@@ -254,11 +269,13 @@ void OnReshape(int width, int height) {
     g.width = width;
     g.height = height;
     g.scene->Resize(width, height);
+    tfpanel::Reshape(width, height);
 }
 
 void OnDisplay() {
     if (g.destroyed) return;
     g.scene->Render();
+    tfpanel::Draw();
     bool const scripted = g.options.frames > 0;
     if (g.scriptPlayed) ++g.framesAfterScript;
 
@@ -337,6 +354,7 @@ int main(int argc, char** argv) {
         View& view = g.options.views->Chosen();
         std::unique_ptr<VolumeData> volume;
         if (view.ShowsVolume()) volume = g.options.volume.Load(kProgram);
+        g.volume = volume.get();  // the view keeps it as long as its scene
         std::vector<float> const& crop = g.options.volume.crop;
         g.viewScene = view.CreateViewerScene(
             std::move(volume), crop.empty() ? nullptr : crop.data(), g.options.endoscopy);
@@ -376,6 +394,8 @@ int main(int argc, char** argv) {
     }
 
     g.scene->Init();  // once, with the context current
+    if (RGBATransferFunction1D* function = g.options.views->Chosen().EditableTransferFunction())
+        tfpanel::Open(function, g.volume);
 
     glutDisplayFunc(OnDisplay);
     glutReshapeFunc(OnReshape);

@@ -1,0 +1,161 @@
+// The full volume-rendering view: emission and absorption through an editable transfer function,
+// with optional shading, and keys for the shading and the light drag.
+#include <cfloat>
+#include <cstdio>
+#include <memory>
+
+#include "CommandLine.h"
+#include "FullVRScene.h"
+#include "OffscreenFrame.h"
+#include "RGBATransferFunction1D.h"
+#include "TransferFunctionFile.h"
+#include "View.h"
+#include "VolumeData.h"
+#include "VolumeLoader.h"
+
+namespace {
+
+constexpr unsigned char kShading = 'h';
+constexpr unsigned char kLightDrag = 'l';
+constexpr unsigned char kResetCamera = 'r';
+
+// The scene with the transfer function it shows, which lives as long as the scene.
+class OffscreenFullScene : public OffscreenScene<FullVRScene> {
+public:
+    std::unique_ptr<RGBATransferFunction1D> function;
+    std::string functionName;  // preset name, file name or "ramp"
+
+    std::string Title() const override { return "full volume rendering"; }
+    // ", transfer function NAME, shading on, sample distance D"
+    std::string Settings() const override {
+        return ", transfer function " + functionName + ", shading " + (GetShade() ? "on" : "off") +
+               ", sample distance " +
+               cmdline::Number(
+                   const_cast<OffscreenFullScene*>(this)->GetKernelModule().sampleDistance);
+    }
+
+protected:
+    void BackgroundColour(float rgb[3]) override { GetBackGroundColor(rgb[0], rgb[1], rgb[2]); }
+};
+
+// The transfer function when none is named: a grey ramp over the volume's value range, from
+// transparent at the minimum to white at opacity 0.5 at the maximum.
+void MakeRamp(RGBATransferFunction1D& function, double low, double high) {
+    if (!(high > low)) high = low + 1.0;
+    function.SetMinPos(float(low));
+    function.SetMaxPos(float(high));
+    function.SetSampleNumber(256);
+    function.AddPoint(float(low), Vector4(0.0f, 0.0f, 0.0f, 0.0f));
+    function.AddPoint(float(high), Vector4(1.0f, 1.0f, 1.0f, 0.5f));
+}
+
+class FullView : public VolumeSceneView<OffscreenFullScene> {
+public:
+    const char* Name() const override { return "full"; }
+    const char* Summary() const override {
+        return "emission-absorption volume rendering through a transfer function";
+    }
+    bool UsesLighting() const override { return true; }
+
+    void AddOptions(CLI::App& group) override {
+        std::string presets;
+        for (const std::string& name : TransferFunctionPresetNames())
+            presets += (presets.empty() ? "" : ", ") + name;
+        group
+            .add_option("--tf", function_,
+                        "transfer function: a file (see the README's format) or a preset: " +
+                            presets + " (default: a grey ramp over the value range)")
+            ->type_name("FILE|PRESET")
+            ->check(cmdline::Value("transfer function"));
+        group.add_flag("--no-shading", noShading_, "classified colours without lighting");
+        sampleDistanceOption_ =
+            group
+                .add_option("--sample-distance", sampleDistance_,
+                            "step between samples along a ray, physical units (default: one "
+                            "ninth of a voxel's diagonal)")
+                ->type_name("D")
+                ->check(cmdline::Float(1e-6, 1e6, "the sample distance"));
+    }
+
+    // The function is read here, so that a bad file fails before any volume is loaded.
+    void CheckOptions() override {
+        if (function_.empty()) return;
+        RGBATransferFunction1D probe;
+        if (!LoadTransferFunctionPreset(function_, probe))
+            LoadTransferFunctionFile(function_, probe);
+    }
+
+    bool Key(unsigned char key, retStatus& status) override {
+        FullVRScene& full = *scene_;
+        switch (key) {
+            case kShading:
+                full.SetShade(!full.GetShade());
+                std::printf("kestrel-viewer: shading %s\n", full.GetShade() ? "on" : "off");
+                std::fflush(stdout);
+                break;
+            case kLightDrag:
+                lightDrag_ = !lightDrag_;
+                full.RotateLightDirection(lightDrag_);
+                std::printf("kestrel-viewer: left drag turns the %s\n",
+                            lightDrag_ ? "light" : "camera");
+                std::fflush(stdout);
+                return true;
+            case kResetCamera:
+                ResetCamera(full);
+                break;
+            default:
+                return false;
+        }
+        status.redraw = true;
+        return true;
+    }
+
+    std::string KeysHelp() const override {
+        return "Full view keys:\n"
+               "  h           shading on / off\n"
+               "  l           left drag turns the light / the camera (toggle)\n"
+               "  r           reset the camera (initial rotation, zoom and position)\n"
+               "  the transfer-function editor: click adds a point, drag moves it, right click\n"
+               "  deletes it; colour, presets, save and load in its panel\n";
+    }
+
+    RGBATransferFunction1D* EditableTransferFunction() override {
+        return scene_ != nullptr ? scene_->function.get() : nullptr;
+    }
+
+private:
+    std::unique_ptr<OffscreenFullScene> Make(VolumeData* volume, const float* crop) override {
+        std::unique_ptr<OffscreenFullScene> scene(new OffscreenFullScene);
+        scene->function.reset(new RGBATransferFunction1D);
+        if (function_.empty()) {
+            double low = 0.0, high = 0.0;
+            volume->GetMinMaxValue(low, high);
+            MakeRamp(*scene->function, low, high);
+            scene->functionName = "ramp";
+        } else {
+            if (!LoadTransferFunctionPreset(function_, *scene->function))
+                LoadTransferFunctionFile(function_, *scene->function);
+            scene->functionName = function_;
+        }
+        scene->SetData(volume);
+        scene->SetTransferFunction(scene->function.get());
+        scene->SetShade(!noShading_);
+        if (sampleDistanceOption_->count() > 0)
+            scene->GetKernelModule().sampleDistance = sampleDistance_;
+        lighting().ApplyTo(*scene);
+        if (crop != nullptr) scene->SetCroppingBounds(crop);
+        return scene;
+    }
+
+    std::string function_;         // --tf
+    bool noShading_ = false;       // --no-shading
+    float sampleDistance_ = 0.0f;  // --sample-distance
+    CLI::Option* sampleDistanceOption_ = nullptr;
+    bool lightDrag_ = false;  // the 'l' toggle
+};
+
+}  // namespace
+
+std::unique_ptr<View> MakeFullView() {
+    return std::unique_ptr<View>(new FullView);
+}
