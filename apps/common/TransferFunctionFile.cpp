@@ -69,8 +69,8 @@ bool ReadNumber(std::istringstream& in, double& value) {
 
 }  // namespace
 
-TransferFunctionSpec ParseTransferFunction(const std::string& text, const std::string& name) {
-    TransferFunctionSpec spec;
+TransferFunctionSettings ParseTransferFunction(const std::string& text, const std::string& name) {
+    TransferFunctionSettings settings;
     std::istringstream lines(text);
     std::string raw;
     int line = 0;
@@ -98,8 +98,8 @@ TransferFunctionSpec ParseTransferFunction(const std::string& text, const std::s
                 Fail(name, line, "'range' needs two numbers: range <min> <max>");
             if (!std::isfinite(float(lo)) || !std::isfinite(float(hi)) || !(float(lo) < float(hi)))
                 Fail(name, line, "range must be finite with min < max");
-            spec.minPos = float(lo);
-            spec.maxPos = float(hi);
+            settings.minPos = float(lo);
+            settings.maxPos = float(hi);
             sawRange = true;
         } else if (keyword == "samples") {
             double count;
@@ -109,7 +109,7 @@ TransferFunctionSpec ParseTransferFunction(const std::string& text, const std::s
                 Fail(name, line,
                      "'samples' needs a whole number from " + std::to_string(kMinSamples) + " to " +
                          std::to_string(kMaxSamples));
-            spec.samples = int(count);
+            settings.samples = int(count);
             sawSamples = true;
         } else if (keyword == "point") {
             if (!sawRange || !sawSamples)
@@ -122,9 +122,9 @@ TransferFunctionSpec ParseTransferFunction(const std::string& text, const std::s
             for (int c = 1; c < 5; ++c)
                 if (!(v[c] >= 0.0 && v[c] <= 1.0))
                     Fail(name, line, "point colour channels must lie in [0, 1]");
-            if (spec.points.size() >= kMaxPoints)
+            if (settings.points.size() >= kMaxPoints)
                 Fail(name, line, "more than " + std::to_string(kMaxPoints) + " points");
-            spec.points.push_back(
+            settings.points.push_back(
                 {float(v[0]), Vector4(float(v[1]), float(v[2]), float(v[3]), float(v[4]))});
         } else {
             Fail(name, line, "unknown statement '" + keyword + "'");
@@ -137,38 +137,39 @@ TransferFunctionSpec ParseTransferFunction(const std::string& text, const std::s
         Fail(name, line,
              std::string("end of file without a '") + (sawRange ? "samples" : "range") +
                  "' statement");
-    return spec;
+    return settings;
 }
 
-std::string FormatTransferFunction(const TransferFunctionSpec& spec) {
+std::string FormatTransferFunction(const TransferFunctionSettings& settings) {
     std::ostringstream out;
     out.imbue(std::locale::classic());
     out.precision(9);
     out << kMagic << ' ' << kVersion << '\n';
-    out << "range " << spec.minPos << ' ' << spec.maxPos << '\n';
-    out << "samples " << spec.samples << '\n';
-    for (const TransferFunctionSpec::Point& p : spec.points)
+    out << "range " << settings.minPos << ' ' << settings.maxPos << '\n';
+    out << "samples " << settings.samples << '\n';
+    for (const TransferFunctionSettings::Point& p : settings.points)
         out << "point " << p.value << ' ' << p.rgba.x << ' ' << p.rgba.y << ' ' << p.rgba.z << ' '
             << p.rgba.w << '\n';
     return out.str();
 }
 
-TransferFunctionSpec SpecOf(const RGBATransferFunction1D& function) {
-    TransferFunctionSpec spec;
-    spec.minPos = function.GetMinPos();
-    spec.maxPos = function.GetMaxPos();
-    spec.samples = function.GetSampleNumber();
+TransferFunctionSettings SettingsOf(const RGBATransferFunction1D& function) {
+    TransferFunctionSettings settings;
+    settings.minPos = function.GetMinPos();
+    settings.maxPos = function.GetMaxPos();
+    settings.samples = function.GetSampleNumber();
     for (int i = 0; i < function.GetPointCount(); ++i)
-        spec.points.push_back({function.GetPos(i), function.GetValue(i)});
-    return spec;
+        settings.points.push_back({function.GetPos(i), function.GetValue(i)});
+    return settings;
 }
 
-void ApplyTransferFunction(const TransferFunctionSpec& spec, RGBATransferFunction1D& function) {
+void ApplyTransferFunction(const TransferFunctionSettings& settings,
+                           RGBATransferFunction1D& function) {
     function.RemoveAllPoints();
-    function.SetSampleNumber(spec.samples);
-    function.SetMinPos(spec.minPos);
-    function.SetMaxPos(spec.maxPos);
-    for (const TransferFunctionSpec::Point& p : spec.points)
+    function.SetSampleNumber(settings.samples);
+    function.SetMinPos(settings.minPos);
+    function.SetMaxPos(settings.maxPos);
+    for (const TransferFunctionSettings::Point& p : settings.points)
         function.AddPoint(p.value, p.rgba);
 }
 
@@ -188,7 +189,7 @@ void LoadTransferFunctionFile(const std::string& path, RGBATransferFunction1D& f
 }
 
 void SaveTransferFunctionFile(const std::string& path, const RGBATransferFunction1D& function) {
-    const std::string text = FormatTransferFunction(SpecOf(function));
+    const std::string text = FormatTransferFunction(SettingsOf(function));
     const std::string temporary = path + ".tmp";
     {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);

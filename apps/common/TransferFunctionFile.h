@@ -28,7 +28,7 @@
 class RGBATransferFunction1D;
 
 // A parsed transfer function, not yet applied.
-struct TransferFunctionSpec {
+struct TransferFunctionSettings {
     float minPos = 0.0f;
     float maxPos = 1.0f;
     int samples = 256;
@@ -41,17 +41,18 @@ struct TransferFunctionSpec {
 
 // Parses `text`; `name` is the file name used in messages. Throws InputError with one line
 // "<name>:<line>: <what is wrong>".
-TransferFunctionSpec ParseTransferFunction(const std::string& text, const std::string& name);
+TransferFunctionSettings ParseTransferFunction(const std::string& text, const std::string& name);
 
 // The text of a transfer function in the format above (values written to 9 significant digits,
 // so that reading it back gives the same floats).
-std::string FormatTransferFunction(const TransferFunctionSpec& spec);
+std::string FormatTransferFunction(const TransferFunctionSettings& settings);
 
 // The function's range, table size and points (at their scalar values, GetPos).
-TransferFunctionSpec SpecOf(const RGBATransferFunction1D& function);
+TransferFunctionSettings SettingsOf(const RGBATransferFunction1D& function);
 
-// Replaces the function's range, table size and points with the spec's.
-void ApplyTransferFunction(const TransferFunctionSpec& spec, RGBATransferFunction1D& function);
+// Replaces the function's range, table size and points with those of `settings`.
+void ApplyTransferFunction(const TransferFunctionSettings& settings,
+                           RGBATransferFunction1D& function);
 
 // Reads a file into `function`. On any error (unreadable file, over 1 MiB, bad statement)
 // throws InputError naming the file (and the line) and leaves `function` unchanged.
