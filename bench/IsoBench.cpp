@@ -56,27 +56,12 @@ constexpr int kViews = 12;
 constexpr float kSkullIsovalue =
     0.5f * (HeadPhantomValues::kSoftTissueMax + HeadPhantomValues::kBoneMin);
 
-// The scene's frame without a window.
-class PhantomIsoScene : public IsosurfaceVRScene {
+// The scene's frame without a window, at the skull.
+class PhantomIsoScene : public WindowlessScene<IsosurfaceVRScene> {
 public:
-    PhantomIsoScene() {
-        data = LoadPhantom("KESTREL_ISO_SIZE", "KESTREL_ISO_RAW");
-        SetData(data.get());
+    PhantomIsoScene() : WindowlessScene(kImageSize, "KESTREL_ISO_SIZE", "KESTREL_ISO_RAW") {
         SetIsovalue(kSkullIsovalue);
-        viewport[0] = viewport[1] = kImageSize;
-        sceneParam.aspect = 1.0f;
     }
-
-    // Camera of view `view`, then the frame.
-    void CastView(int view, bool withGrid) {
-        const float azimuth = float(view) * 30.0f * 3.14159265f / 180.0f;
-        SetRotation(Quaternion(0.0f, 1.0f, 0.0f, azimuth));
-        UpdateCamera();
-        CastImage(withGrid);
-    }
-
-private:
-    std::unique_ptr<VolumeData> data;
 };
 
 PhantomIsoScene& Scene() {

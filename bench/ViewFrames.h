@@ -1,6 +1,6 @@
-// Shared pieces of the view benchmarks (MipBench, IsoBench): the phantom, per-frame timing with
-// its counters, one channel of a frame's image over the whole window, and the dump the peer
-// scripts read.
+// Shared pieces of the view benchmarks (MipBench, IsoBench, FullBench): the phantom, a scene's
+// frame without a window, per-frame timing with its counters, one channel of a frame's image over
+// the whole window, and the dump the peer scripts read.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "HeadPhantom.h"
+#include "Quaternion.h"
 #include "VRImage.h"
 #include "VolumeData.h"
 
@@ -32,6 +33,31 @@ inline std::unique_ptr<VolumeData> LoadPhantom(const char* sizeVariable, const c
     }
     return data;
 }
+
+// A volume scene's frame without a window: the phantom (edge $sizeVariable, raw copy to
+// $rawVariable, see LoadPhantom) handed over, a square viewport of `size` pixels, and CastView,
+// which sets the camera of view `view` (the scene's fitted camera turned by 30 degrees per view
+// about the model's vertical axis) and runs the scene's CastImage.
+template <class VolumeScene>
+class WindowlessScene : public VolumeScene {
+public:
+    WindowlessScene(int size, const char* sizeVariable, const char* rawVariable)
+        : data(LoadPhantom(sizeVariable, rawVariable)) {
+        this->SetData(data.get());
+        this->viewport[0] = this->viewport[1] = size;
+        this->sceneParam.aspect = 1.0f;
+    }
+
+    void CastView(int view, bool withGrid) {
+        const float azimuth = float(view) * 30.0f * 3.14159265f / 180.0f;
+        this->SetRotation(Quaternion(0.0f, 1.0f, 0.0f, azimuth));
+        this->UpdateCamera();
+        this->CastImage(withGrid);
+    }
+
+private:
+    std::unique_ptr<VolumeData> data;
+};
 
 // Times the frames of one benchmark run: each Time call is one iteration, reported as its
 // manual time; Report sets median_ms, min_ms (wall time per frame) and cpu_ms (processor time
