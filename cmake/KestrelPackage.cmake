@@ -1,10 +1,10 @@
 # Installation and the CMake package: find_package(Kestrel CONFIG REQUIRED) gives
-# Kestrel::KestrelStandard and Kestrel::KestrelScene.
+# Kestrel::KestrelStandard, Kestrel::KestrelCUDA and Kestrel::KestrelScene.
 include(CMakePackageConfigHelpers)
 
 set(KESTREL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kestrel)
 
-install(TARGETS KestrelStandard KestrelScene
+install(TARGETS KestrelStandard KestrelCUDA KestrelScene
   EXPORT KestrelTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

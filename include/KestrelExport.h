@@ -1,5 +1,5 @@
-// Symbol export macros of the two Kestrel libraries.
-// Both libraries build with hidden visibility; every class or function that
+// Symbol export macros of the Kestrel libraries, and the marker of code that also runs on the GPU.
+// The libraries build with hidden visibility; every class or function that
 // another library, an application or a host calls carries its library's macro.
 #ifndef KESTREL_EXPORT_H
 #define KESTREL_EXPORT_H
@@ -15,9 +15,23 @@
 #else
 #define KESTREL_SCENE_API __declspec(dllimport)
 #endif
+#if defined(KESTREL_CUDA_BUILD)
+#define KESTREL_CUDA_API __declspec(dllexport)
+#else
+#define KESTREL_CUDA_API __declspec(dllimport)
+#endif
 #else
 #define KESTREL_STANDARD_API __attribute__((visibility("default")))
 #define KESTREL_SCENE_API __attribute__((visibility("default")))
+#define KESTREL_CUDA_API __attribute__((visibility("default")))
+#endif
+
+// Inline code that KestrelCUDA's device back end compiles for the GPU as well (the cell walk, the
+// cell cubic, the shading formulas); plain inline code everywhere else.
+#if defined(__CUDACC__)
+#define KESTREL_HOST_DEVICE __host__ __device__
+#else
+#define KESTREL_HOST_DEVICE
 #endif
 
 #endif  // KESTREL_EXPORT_H

@@ -94,8 +94,9 @@ public:
     float z;  ///< default 0
     float w;  ///< default 1 (homogeneous point)
 
-    Vector4() : x(0.0f), y(0.0f), z(0.0f), w(1.0f) {}
-    Vector4(float x_, float y_, float z_, float w_) : x(x_), y(y_), z(z_), w(w_) {}
+    KESTREL_HOST_DEVICE Vector4() : x(0.0f), y(0.0f), z(0.0f), w(1.0f) {}
+    KESTREL_HOST_DEVICE Vector4(float x_, float y_, float z_, float w_)
+        : x(x_), y(y_), z(z_), w(w_) {}
     /// Copies four floats from `v`.
     explicit Vector4(float* const v) : x(v[0]), y(v[1]), z(v[2]), w(v[3]) {}
     explicit Vector4(float const* const v) : x(v[0]), y(v[1]), z(v[2]), w(v[3]) {}
@@ -127,8 +128,8 @@ public:
     /// Scales x, y, z by 1 / sqrt(x^2 + y^2 + z^2); w is unchanged.
     void Normalize();
 
-    operator float*() { return &x; }
-    operator float const*() const { return &x; }
+    KESTREL_HOST_DEVICE operator float*() { return &x; }
+    KESTREL_HOST_DEVICE operator float const*() const { return &x; }
 };
 
 static_assert(sizeof(Vector2) == 2 * sizeof(float), "Vector2 must be two packed floats");

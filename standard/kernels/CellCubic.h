@@ -7,12 +7,13 @@
 #include <cmath>
 #include <limits>
 
+#include "KestrelExport.h"
 #include "Vector.h"
 
 // f(s) = ((a s + b) s + c) s + d.
 struct CellCubic {
     float a, b, c, d;
-    float operator()(float s) const { return ((a * s + b) * s + c) * s + d; }
+    KESTREL_HOST_DEVICE float operator()(float s) const { return ((a * s + b) * s + c) * s + d; }
 };
 
 // The trilinear interpolant of one cell along a ray segment, as a cubic in s. (u, v, w) is the
@@ -21,8 +22,8 @@ struct CellCubic {
 //   X0 = (1 - u) - s dx, X1 = u + s dx, likewise Y with (v, dy) and Z with (w, dz),
 //   f(s) = sum over a, b, c of corners[a + 2b + 4c] Xa Yb Zc.
 // Evaluated as nested linear interpolations: along x (linear in s), then y (quadratic), then z.
-inline CellCubic BuildCellCubic(const float corners[8], float u, float v, float w, float dx,
-                                float dy, float dz) {
+KESTREL_HOST_DEVICE inline CellCubic BuildCellCubic(const float corners[8], float u, float v,
+                                                    float w, float dx, float dy, float dz) {
     // Along x: e(b, c)(s) = e0 + e1 s.
     float e0[4], e1[4];
     for (int bc = 0; bc < 4; ++bc) {
@@ -48,8 +49,9 @@ inline CellCubic BuildCellCubic(const float corners[8], float u, float v, float 
 }
 
 // The cell cubic of cell[] for the segment that starts at ray parameter t0: s = t - t0.
-inline CellCubic BuildCellCubic(const float corners[8], const int cell[3], const Vector4& origin,
-                                const Vector4& dir, float t0) {
+KESTREL_HOST_DEVICE inline CellCubic BuildCellCubic(const float corners[8], const int cell[3],
+                                                    const Vector4& origin, const Vector4& dir,
+                                                    float t0) {
     const float u = (origin.x + t0 * dir.x) - float(cell[0]);
     const float v = (origin.y + t0 * dir.y) - float(cell[1]);
     const float w = (origin.z + t0 * dir.z) - float(cell[2]);
@@ -65,7 +67,7 @@ inline CellCubic BuildCellCubic(const float corners[8], const int cell[3], const
 //   A == 0, B != 0: one, r = -C / 2B.
 //   otherwise f is linear or constant: none.
 // Both roots are computed whatever disc is, so that callers can select instead of branching.
-inline int CubicCriticalPoints(float A, float B, float C, float r[2]) {
+KESTREL_HOST_DEVICE inline int CubicCriticalPoints(float A, float B, float C, float r[2]) {
     if (A != 0.0f) {
         const float h = B / (3.0f * A);
         const float l = C / (3.0f * A);
@@ -87,7 +89,8 @@ inline int CubicCriticalPoints(float A, float B, float C, float r[2]) {
 
 // Maximum of f(s) = ((A s + B) s + C) s + D over [s0, s1], s0 <= s1. The end values always count;
 // a critical point counts only strictly inside (s0, s1).
-inline float CubicMaximum(float A, float B, float C, float D, float s0, float s1) {
+KESTREL_HOST_DEVICE inline float CubicMaximum(float A, float B, float C, float D, float s0,
+                                              float s1) {
     auto f = [&](float s) { return ((A * s + B) * s + C) * s + D; };
     float result = f(s0);
     const float atEnd = f(s1);
@@ -114,7 +117,8 @@ inline float CubicMaximum(float A, float B, float C, float D, float s0, float s1
 // of the true values (Horner's rounding bound is about 4e-7 of the same sum). The end value at s1
 // is the very float CubicMaximum computes, and f(0) = D exactly. A true result therefore never
 // hides a value above `maximum`; NaN coefficients give false.
-inline bool CubicStaysBelow(float A, float B, float C, float D, float s1, float maximum) {
+KESTREL_HOST_DEVICE inline bool CubicStaysBelow(float A, float B, float C, float D, float s1,
+                                                float maximum) {
     const float atEnd = ((A * s1 + B) * s1 + C) * s1 + D;
     const float ends = atEnd > D ? atEnd : D;
     const float as1 = std::abs(s1), aa = std::abs(A), ab = std::abs(B);
@@ -125,7 +129,7 @@ inline bool CubicStaysBelow(float A, float B, float C, float D, float s1, float 
 }
 
 // -1, 0 or +1.
-inline int SignOf(float x) {
+KESTREL_HOST_DEVICE inline int SignOf(float x) {
     return (x > 0.0f) - (x < 0.0f);
 }
 
@@ -134,7 +138,8 @@ inline int SignOf(float x) {
 // (f(x) = 0 moves the right end); stops when an estimate moves by at most (b - a) / 10000 of the
 // first bracket. An end that is already a root is returned as it is (false position would divide
 // 0 by 0 there); 100 steps bound the refinement where rounding stalls it.
-inline float RefineRoot(const CellCubic& f, float a, float b, float fa, float fb) {
+KESTREL_HOST_DEVICE inline float RefineRoot(const CellCubic& f, float a, float b, float fa,
+                                            float fb) {
     if (fa == 0.0f) return a;
     const float tolerance = (b - a) / 10000.0f;
     const bool increasing = fb >= fa;
@@ -160,7 +165,8 @@ inline float RefineRoot(const CellCubic& f, float a, float b, float fa, float fb
 // critical points in increasing order, keeping only the part before the first sign change: a
 // critical point strictly inside the bracket whose value has the sign of the left end becomes the
 // left end, otherwise the right end. No sign change left (equal signs at both ends): false.
-inline bool FindFirstRoot(float A, float B, float C, float D, float s0, float s1, float& root) {
+KESTREL_HOST_DEVICE inline bool FindFirstRoot(float A, float B, float C, float D, float s0,
+                                              float s1, float& root) {
     const CellCubic f{A, B, C, D};
     float f0 = f(s0), f1 = f(s1);
     float r[2];

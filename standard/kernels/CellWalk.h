@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "KestrelExport.h"
 #include "Vector.h"
 
 // One pixel's ray: x(t) = originVoxel + t dirVoxel in voxel coordinates, t the distance from the
@@ -29,7 +30,8 @@ struct CellWalk {
     float tDelta[3];  // parameter distance between two planes of each axis (infinite for step 0)
 
     // Starts at q = origin + tStart dir; tEnd is the parameter at which the walk will stop.
-    void Init(const Vector4& origin, const Vector4& dir, float tStart, float tEnd) {
+    KESTREL_HOST_DEVICE void Init(const Vector4& origin, const Vector4& dir, float tStart,
+                                  float tEnd) {
         const float o[3] = {origin.x, origin.y, origin.z};
         const float d[3] = {dir.x, dir.y, dir.z};
         for (int a = 0; a < 3; ++a) {
@@ -56,19 +58,19 @@ struct CellWalk {
 
     // Index of the axis whose plane comes first: x only if strictly first, else y if before z,
     // else z.
-    int NextAxis() const {
+    KESTREL_HOST_DEVICE int NextAxis() const {
         if (tNext[0] < tNext[1] && tNext[0] < tNext[2]) return 0;
         return tNext[1] < tNext[2] ? 1 : 2;
     }
 
     // Parameter at which the ray leaves the current cell, capped at tEnd.
-    float Exit(float tEnd) const {
+    KESTREL_HOST_DEVICE float Exit(float tEnd) const {
         const float e = tNext[NextAxis()];
         return tEnd < e ? tEnd : e;
     }
 
     // Enters the next cell; returns the axis that was stepped.
-    int Advance() {
+    KESTREL_HOST_DEVICE int Advance() {
         const int a = NextAxis();
         cell[a] += step[a];
         tNext[a] += tDelta[a];
@@ -77,7 +79,7 @@ struct CellWalk {
 };
 
 // Integer division rounding towards minus infinity (divisor positive).
-inline int FloorDivide(int value, int divisor) {
+KESTREL_HOST_DEVICE inline int FloorDivide(int value, int divisor) {
     return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
 }
 
@@ -88,8 +90,8 @@ inline int FloorDivide(int value, int divisor) {
 // volume) lies in cell -1, whose far face is ahead of it; read cells through a grid that clamps
 // the indices (KernelState::GridCell).
 struct MacroCellWalk : CellWalk {
-    void Init(const Vector4& origin, const Vector4& dir, float tStart, float tEnd,
-              const int cellSize[3]) {
+    KESTREL_HOST_DEVICE void Init(const Vector4& origin, const Vector4& dir, float tStart,
+                                  float tEnd, const int cellSize[3]) {
         const float o[3] = {origin.x, origin.y, origin.z};
         const float d[3] = {dir.x, dir.y, dir.z};
         for (int a = 0; a < 3; ++a) {
@@ -120,8 +122,8 @@ struct MacroCellWalk : CellWalk {
 //   visit(corners, cell, t, tExit)  -> bool: true ends the walk,
 // with corners of the access's Value type. Returns true when visit ended the walk.
 template <class Voxels, class Visit>
-inline bool WalkVoxelCells(const Voxels& voxels, const PixelRay& ray, float t, float end,
-                           Visit&& visit) {
+KESTREL_HOST_DEVICE inline bool WalkVoxelCells(const Voxels& voxels, const PixelRay& ray, float t,
+                                               float end, Visit&& visit) {
     CellWalk walk;
     walk.Init(ray.originVoxel, ray.dirVoxel, t, ray.tFar);
     typename Voxels::Cursor cursor;
@@ -146,8 +148,8 @@ inline bool WalkVoxelCells(const Voxels& voxels, const PixelRay& ray, float t, f
 // Returns true when visit ended the walk. Grid provides gridCellSize[3], gridCellCount[3],
 // gridStride[3] and GridCell(mx, my, mz) (clamped indices).
 template <class Grid, class Process, class Visit>
-inline bool WalkMacroCells(const Grid& grid, const PixelRay& ray, Process&& process,
-                           Visit&& visit) {
+KESTREL_HOST_DEVICE inline bool WalkMacroCells(const Grid& grid, const PixelRay& ray,
+                                               Process&& process, Visit&& visit) {
     const float tFar = ray.tFar;
     float t = ray.tNear;
     if (!(t < tFar)) return false;

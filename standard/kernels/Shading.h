@@ -43,8 +43,8 @@ struct BoundLight {
 // Illustrative style: w = (1 - (N.D)^2)^(p / 2), capped at 1; rgb = w rgb + (1 - w) background.
 // Edge-on surfaces keep their colour, surfaces facing the viewer take the background colour. A
 // non-finite normal keeps the colour.
-inline void ShadeIllustrative(float rgb[3], const Vector4& normal, const Vector4& dir,
-                              const BoundLight& light) {
+KESTREL_HOST_DEVICE inline void ShadeIllustrative(float rgb[3], const Vector4& normal,
+                                                  const Vector4& dir, const BoundLight& light) {
     const float b = normal.x * dir.x + normal.y * dir.y + normal.z * dir.z;
     float w = std::pow(1.f - b * b, light.power * 0.5f);
     if (!(w < 1.f)) w = 1.f;
@@ -57,8 +57,9 @@ inline void ShadeIllustrative(float rgb[3], const Vector4& normal, const Vector4
 //   k = ambient + diffuse |l|, H = normalise(L + D), s = specular |H.N|^p above the cutoff,
 //   rgb = rgb k + s.
 // Unlit (or a non-finite normal): rgb = rgb ambient.
-inline void ShadeBlinnPhong(float rgb[3], const Vector4& normal, const Vector4& dir, float side,
-                            const BoundLight& light) {
+KESTREL_HOST_DEVICE inline void ShadeBlinnPhong(float rgb[3], const Vector4& normal,
+                                                const Vector4& dir, float side,
+                                                const BoundLight& light) {
     const float* const L = light.direction;
     const float l = L[0] * normal.x + L[1] * normal.y + L[2] * normal.z;
     float k[3] = {light.ambient[0], light.ambient[1], light.ambient[2]};

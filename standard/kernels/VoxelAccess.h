@@ -21,18 +21,19 @@
 #include <cstddef>
 
 #include "CoherentVolume.h"
+#include "KestrelExport.h"
 #include "Vector.h"
 #include "volume/SampleTypes.h"
 
 // Index clamped to [0, dim - 1]: the edge voxel stands for everything beyond it.
-inline int ClampIndex(int index, int dim) {
+KESTREL_HOST_DEVICE inline int ClampIndex(int index, int dim) {
     const int upper = index < dim - 1 ? index : dim - 1;
     return upper > 0 ? upper : 0;
 }
 
 // Coordinate clamped to [0, upper]: not above 0 (NaN included) gives 0, not below upper gives
 // upper.
-inline float ClampCoordinate(float value, float upper) {
+KESTREL_HOST_DEVICE inline float ClampCoordinate(float value, float upper) {
     if (!(value > 0.f)) return 0.f;
     if (!(value < upper)) return upper;
     return value;
@@ -42,7 +43,7 @@ inline float ClampCoordinate(float value, float upper) {
 // volume, so a position beyond it takes the value of the nearest point inside; on the last voxel
 // plane the upper corners are that plane again (their weight is 0).
 template <class Voxels>
-inline float SampleTrilinearFrom(const Voxels& voxels, Vector4& p) {
+KESTREL_HOST_DEVICE inline float SampleTrilinearFrom(const Voxels& voxels, Vector4& p) {
     p.x = ClampCoordinate(p.x, float(voxels.dims[0] - 1));
     p.y = ClampCoordinate(p.y, float(voxels.dims[1] - 1));
     p.z = ClampCoordinate(p.z, float(voxels.dims[2] - 1));
@@ -62,7 +63,8 @@ inline float SampleTrilinearFrom(const Voxels& voxels, Vector4& p) {
 
 // f(p + e_axis) - f(p - e_axis), the samples clamped as SampleTrilinear clamps them.
 template <class Voxels>
-inline float CentralDifference(const Voxels& voxels, const Vector4& p, int axis) {
+KESTREL_HOST_DEVICE inline float CentralDifference(const Voxels& voxels, const Vector4& p,
+                                                   int axis) {
     Vector4 plus = p;
     Vector4 minus = p;
     static_cast<float*>(plus)[axis] += 1.f;
@@ -75,7 +77,7 @@ inline float CentralDifference(const Voxels& voxels, const Vector4& p, int axis)
 // g_a = f(p + e_a) - f(p - e_a) (clamped samples, not halved), n = g / spacing, normalised. A zero
 // gradient gives non-finite components.
 template <class Voxels>
-inline Vector4 ComputeNormalFrom(const Voxels& voxels, const Vector4& p) {
+KESTREL_HOST_DEVICE inline Vector4 ComputeNormalFrom(const Voxels& voxels, const Vector4& p) {
     const float gx = CentralDifference(voxels, p, 0);
     const float gy = CentralDifference(voxels, p, 1);
     const float gz = CentralDifference(voxels, p, 2);

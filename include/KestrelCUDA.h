@@ -1,0 +1,15 @@
+// Umbrella header of KestrelCUDA, the GPU kernel library of the GPU scenes: start-up and back end,
+// volume texture, min/max grid, output image and the kernels.
+#ifndef KESTREL_CUDA_H
+#define KESTREL_CUDA_H
+
+#include "KestrelExport.h"
+
+#include "CUDAInit.h"
+#include "CUDAVolumeTexture.h"
+#include "CUDAGridPartition.h"
+#include "CUDAVRImage.h"
+#include "CUDAMIPVR.h"
+#include "CUDAIsosurfaceVR.h"
+
+#endif  // KESTREL_CUDA_H
