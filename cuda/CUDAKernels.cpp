@@ -105,8 +105,7 @@ void CUDAIsosurfaceVR::RenderWithGridPartition() {
     if (!DeviceFrameReady(*volumeTexture, *gridPartition, *image)) return;
     BoundLight light;
     light.Bind(*lightParam);
-    kestrel_cuda::CastIsosurface(volumeTexture->deviceVolume, gridPartition->deviceGrid,
-                                 BindRays(*vrSceneParam), isoParam->isovalue,
-                                 isoParam->surfaceColor, light, RegionOf(*image),
-                                 image->deviceImage);
+    kestrel_cuda::CastIsosurface(
+        volumeTexture->deviceVolume, gridPartition->deviceGrid, BindRays(*vrSceneParam),
+        isoParam->isovalue, isoParam->surfaceColor, light, RegionOf(*image), image->deviceImage);
 }

@@ -57,7 +57,8 @@ void CUDAVolumeTexture::CopyToTexture(VolumeData* volume) {
     if (kestrel_cuda::DeviceActive()) {
         std::vector<float> samples;
         if (!SamplesAsFloats(*volume, samples)) return;
-        deviceVolume = kestrel_cuda::UploadVolume(samples.data(), dims, volumeSpacings, deviceVolume);
+        deviceVolume =
+            kestrel_cuda::UploadVolume(samples.data(), dims, volumeSpacings, deviceVolume);
         delete hostVolume;
         hostVolume = nullptr;
         onDevice = true;

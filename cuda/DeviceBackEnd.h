@@ -55,8 +55,7 @@ void ReleaseImage(CUDADeviceImage* image);
 
 // Maximum-intensity projection: grey = maximum x greyScale + greyOffset.
 void CastMIP(const CUDADeviceVolume* volume, const CUDADeviceGrid* grid, const DeviceRays& rays,
-             float greyScale, float greyOffset, const DeviceRegion& region,
-             CUDADeviceImage* image);
+             float greyScale, float greyOffset, const DeviceRegion& region, CUDADeviceImage* image);
 // Isosurface at `isovalue`, surface colour (r, g, b), shaded with `light`.
 void CastIsosurface(const CUDADeviceVolume* volume, const CUDADeviceGrid* grid,
                     const DeviceRays& rays, float isovalue, const float surface[3],

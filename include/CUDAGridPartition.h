@@ -24,8 +24,8 @@ public:
     /// per axis. A null texture or one without a volume is ignored.
     void Init(CUDAVolumeTexture* texture, float exponent);
 
-    int cellSize[3];               ///< 0, 0, 0; voxels per cell along x, y, z
-    int cellCount[3];              ///< 0, 0, 0; cells per axis
-    GridPartition* hostGrid;       ///< null; host back end's grid, owned
-    CUDADeviceGrid* deviceGrid;    ///< null; CUDA back end's table in device memory, owned
+    int cellSize[3];             ///< 0, 0, 0; voxels per cell along x, y, z
+    int cellCount[3];            ///< 0, 0, 0; cells per axis
+    GridPartition* hostGrid;     ///< null; host back end's grid, owned
+    CUDADeviceGrid* deviceGrid;  ///< null; CUDA back end's table in device memory, owned
 };

@@ -37,11 +37,11 @@ public:
     /// GLEW initialised; nothing without pixels.
     void Render() const;
 
-    int width;      ///< 0; rectangle width in pixels
-    int height;     ///< 0; rectangle height in pixels
-    int windowX;    ///< 0; window x of the lower-left pixel (GL window coordinates)
-    int windowY;    ///< 0; window y of the lower-left pixel (y up from the bottom edge)
-    float* pixels;  ///< null; width x height x 4 host floats after Allocate, owned
-    VRImage* hostImage;              ///< the host pixels and their drawing; owned
-    CUDADeviceImage* deviceImage;    ///< null; CUDA back end's pixel buffer, owned
+    int width;           ///< 0; rectangle width in pixels
+    int height;          ///< 0; rectangle height in pixels
+    int windowX;         ///< 0; window x of the lower-left pixel (GL window coordinates)
+    int windowY;         ///< 0; window y of the lower-left pixel (y up from the bottom edge)
+    float* pixels;       ///< null; width x height x 4 host floats after Allocate, owned
+    VRImage* hostImage;  ///< the host pixels and their drawing; owned
+    CUDADeviceImage* deviceImage;  ///< null; CUDA back end's pixel buffer, owned
 };

@@ -28,10 +28,10 @@ public:
     /// True once a volume has been copied.
     bool HoldsVolume() const { return uploadCount > 0; }
 
-    int dimensions[3];   ///< 0, 0, 0; voxel counts of the copied volume
-    float spacings[3];   ///< 1, 1, 1; voxel size, physical units
-    int uploadCount;     ///< 0; volumes copied so far
-    bool onDevice;       ///< false; the copy lives on the CUDA back end
-    CoherentVolume* hostVolume;        ///< null; host back end's bricked copy, owned
-    CUDADeviceVolume* deviceVolume;    ///< null; CUDA back end's float array, owned
+    int dimensions[3];               ///< 0, 0, 0; voxel counts of the copied volume
+    float spacings[3];               ///< 1, 1, 1; voxel size, physical units
+    int uploadCount;                 ///< 0; volumes copied so far
+    bool onDevice;                   ///< false; the copy lives on the CUDA back end
+    CoherentVolume* hostVolume;      ///< null; host back end's bricked copy, owned
+    CUDADeviceVolume* deviceVolume;  ///< null; CUDA back end's float array, owned
 };

@@ -7,6 +7,7 @@
 #include "KestrelExport.h"
 #include "LitVolumeScene.h"
 #include "VolumeSceneCore.h"
+#include "VolumeViewControls.h"
 
 class VolumeData;
 
@@ -30,7 +31,8 @@ class VolumeData;
 //
 // Before the first SetData a frame shows only the background. A null volume passed to SetData is
 // stored and changes nothing else. GL thread only; not thread-safe.
-class KESTREL_SCENE_API IsosurfaceVRScene : public LitVolumeScene {
+class KESTREL_SCENE_API IsosurfaceVRScene : public LitVolumeScene,
+                                            public IsosurfaceViewControls<IsosurfaceVRScene> {
 public:
     IsosurfaceVRScene();
     ~IsosurfaceVRScene() override;
@@ -40,6 +42,7 @@ public:
     /// The kernel; the host may read or replace its pointers (the scene still deletes the
     /// objects it allocated itself, not the replacements).
     IsosurfaceVR& GetKernelModule() { return kernelModule; }
+    const IsosurfaceVR& GetKernelModule() const { return kernelModule; }
 
     /// Stores the host's volume (not owned), then SetDataModified().
     void SetData(VolumeData* volume);
@@ -47,17 +50,8 @@ public:
     /// it after changing the voxels in place. No-op while no volume is stored.
     void SetDataModified();
 
-    /// Surface value, in the volume's sample units; default 100 until the first SetData.
-    void SetIsovalue(float isovalue);
-    float GetIsovalue() const;
-    /// Surface colour, RGB in [0, 1]; default white.
-    void SetSurfaceColor(float r, float g, float b);
-    void GetSurfaceColor(float& r, float& g, float& b) const;
-    /// Copies six floats (x lo, x hi, y lo, y hi, z lo, z hi; voxel coordinates, inclusive) into
-    /// the ray set-up's cropping box.
-    void SetCroppingBounds(float const* const bounds);
-    /// Copies the cropping box out (six floats, same order).
-    void GetCroppingBounds(float* const bounds);
+    // Isovalue, surface colour and cropping box: IsosurfaceViewControls (shared with
+    // CUDAIsosurfaceVRScene).
 
 protected:
     /// Clears to the background colour, casts the image (CastImage) and draws it.

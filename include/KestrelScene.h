@@ -1,9 +1,10 @@
 // Umbrella header of KestrelScene: the scenes a host drives, their
-// interaction, and (through KestrelStandard.h) every class they use.
+// interaction, and (through KestrelStandard.h and KestrelCUDA.h) every class they use.
 #ifndef KESTREL_SCENE_H
 #define KESTREL_SCENE_H
 
 #include "KestrelStandard.h"
+#include "KestrelCUDA.h"
 
 #include "RetStatus.h"
 #include "AbstractScene.h"
@@ -14,5 +15,7 @@
 #include "EndoscopySliceScene.h"
 #include "RGBATransferFunction1D.h"
 #include "FullVRScene.h"
+#include "CUDAMIPVRScene.h"
+#include "CUDAIsosurfaceVRScene.h"
 
 #endif  // KESTREL_SCENE_H

@@ -6,6 +6,7 @@
 #include "MIPVR.h"
 #include "Scene.h"
 #include "VolumeSceneCore.h"
+#include "VolumeViewControls.h"
 
 class VolumeData;
 
@@ -29,7 +30,7 @@ class VolumeData;
 //
 // Before the first SetData a frame shows only the black background. A null volume passed to
 // SetData is stored and changes nothing else. GL thread only; not thread-safe.
-class KESTREL_SCENE_API MIPVRScene : public Scene {
+class KESTREL_SCENE_API MIPVRScene : public Scene, public MIPViewControls<MIPVRScene> {
 public:
     MIPVRScene();
     ~MIPVRScene() override;
@@ -39,6 +40,7 @@ public:
     /// The kernel; the host may read or replace its pointers (the scene still deletes the
     /// objects it allocated itself, not the replacements).
     MIPVR& GetKernelModule() { return kernelModule; }
+    const MIPVR& GetKernelModule() const { return kernelModule; }
 
     /// Stores the host's volume (not owned), then SetDataModified().
     void SetData(VolumeData* volume);
@@ -46,18 +48,8 @@ public:
     /// it after changing the voxels in place. No-op while no volume is stored.
     void SetDataModified();
 
-    /// Sets the grey window: values at center map to 0.5 grey, width spans black to white.
-    void SetWidthCenter(float width, float center);
-    void SetWindowWidth(float width);
-    float GetWindowWidth() const;
-    void SetWindowCenter(float center);
-    float GetWindowCenter() const;
-
-    /// Copies six floats (x lo, x hi, y lo, y hi, z lo, z hi; voxel coordinates, inclusive) into
-    /// the ray set-up's cropping box.
-    void SetCroppingBounds(float const* const bounds);
-    /// Copies the cropping box out (six floats, same order).
-    void GetCroppingBounds(float* const bounds);
+    // The grey window (SetWidthCenter, Set/GetWindowWidth, Set/GetWindowCenter) and the cropping
+    // box (Set/GetCroppingBounds) come from MIPViewControls.
 
 protected:
     /// Clears to black, casts the image (CastImage) and draws it.

@@ -1,5 +1,6 @@
 // The plumbing every CPU volume scene shares: the objects its kernel reads, the volume
-// hand-over and the GL-free part of a frame. Held by value by MIPVRScene and IsosurfaceVRScene.
+// hand-over and the GL-free part of a frame. Held by value by MIPVRScene and IsosurfaceVRScene;
+// the GPU scenes use its static parts.
 #pragma once
 
 #include "KestrelExport.h"
@@ -88,6 +89,17 @@ public:
     /// into / out of a ray set-up; nothing happens when either pointer is null.
     static void SetCropping(VRSceneParam* rays, float const* const bounds);
     static void GetCropping(VRSceneParam const* rays, float* const bounds);
+
+    /// The hand-over of a scene that keeps no CPU copy (the GPU scenes): the value range into
+    /// minValue / maxValue and the cropping box reset to the whole volume. False, changing
+    /// nothing, for a null volume.
+    static bool ReadVolume(VolumeData* data, VRSceneParam* rays, double& minValue,
+                           double& maxValue) {
+        return HandOverTo(data, nullptr, nullptr, rays, minValue, maxValue);
+    }
+
+    /// Clears the frame's colour buffer to (r, g, b, 1) and its depth buffer to 1.
+    static void ClearFrame(float r, float g, float b);
 
 private:
     static bool HandOverTo(VolumeData* data, CoherentVolume* volume, GridPartition* grid,

@@ -1,5 +1,7 @@
-// VolumeSceneCore: the owned kernel objects, the volume hand-over and the frame set-up.
+// VolumeSceneCore: the owned kernel objects, the volume hand-over, the frame set-up and clear.
 #include "VolumeSceneCore.h"
+
+#include <GL/glew.h>
 
 #include "CoherentVolume.h"
 #include "GridPartition.h"
@@ -97,4 +99,10 @@ void VolumeSceneCore::GetCropping(VRSceneParam const* rays, float* const bounds)
     if (bounds == nullptr || rays == nullptr) return;
     for (int i = 0; i < 6; ++i)
         bounds[i] = rays->croppingBounds[i];
+}
+
+void VolumeSceneCore::ClearFrame(float r, float g, float b) {
+    glClearColor(r, g, b, 1.0f);
+    glClearDepth(1.0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }

@@ -13,7 +13,7 @@ cd "$KESTREL_ROOT"
 kestrel_start_xvfb
 
 echo "== format check"
-git ls-files '*.h' '*.cpp' | xargs clang-format --dry-run --Werror
+git ls-files '*.h' '*.cpp' '*.cu' | xargs clang-format --dry-run --Werror
 
 echo "== release build"
 kestrel_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_STRICT_WARNINGS=ON

@@ -128,7 +128,8 @@ __device__ void SetUpPixelRay(const DeviceRays& rays, float px, float py, PixelR
     dy *= inverseLength;
     dz *= inverseLength;
     ray.dirPhysical = Vector4(dx, dy, dz, 0.f);
-    ray.originVoxel = Vector4(rays.eyeVoxel[0], rays.eyeVoxel[1], rays.eyeVoxel[2], rays.eyeVoxel[3]);
+    ray.originVoxel =
+        Vector4(rays.eyeVoxel[0], rays.eyeVoxel[1], rays.eyeVoxel[2], rays.eyeVoxel[3]);
     ray.dirVoxel = Transform(rays.physicalToVoxel, ray.dirPhysical);
     const float origin[3] = {ray.originVoxel.x, ray.originVoxel.y, ray.originVoxel.z};
     const float dir[3] = {ray.dirVoxel.x, ray.dirVoxel.y, ray.dirVoxel.z};
@@ -180,8 +181,8 @@ __device__ float TraceMIPRay(const DeviceFrame& frame, const PixelRay& ray) {
                                for (int c = 1; c < 8; ++c)
                                    highest = corners[c] > highest ? corners[c] : highest;
                                if (!(highest > maximum)) return false;  // skip: no corner above
-                               const CellCubic f = BuildCellCubic(corners, cell, ray.originVoxel,
-                                                                  ray.dirVoxel, t0);
+                               const CellCubic f =
+                                   BuildCellCubic(corners, cell, ray.originVoxel, ray.dirVoxel, t0);
                                const float s1 = t1 - t0;
                                if (CubicStaysBelow(f.a, f.b, f.c, f.d, s1, maximum)) return false;
                                const float m = CubicMaximum(f.a, f.b, f.c, f.d, 0.f, s1);

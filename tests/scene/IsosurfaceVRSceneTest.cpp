@@ -78,7 +78,7 @@ TEST(IsosurfaceVRSceneSetData, IsovalueMidRangeOtherSettingsKept) {
     scene.SetData(&volume);
     EXPECT_EQ(scene.GetIsovalue(), 2047.5f);
     // Settings that do not derive from the volume survive it.
-    float r, g, b;
+    float r = 0.0f, g = 0.0f, b = 0.0f;
     scene.GetSurfaceColor(r, g, b);
     EXPECT_EQ(r + g + b, 1.5f);
     scene.GetBackGroundColor(r, g, b);
