@@ -67,10 +67,3 @@ void ResetCamera(Scene& scene) {
     scene.SetScale(1.0f);
     scene.SetTranslate(origin);
 }
-
-std::string OffscreenMIPScene::Settings() const {
-    char text[80];
-    std::snprintf(text, sizeof(text), ", window %g / %g", double(GetWindowWidth()),
-                  double(GetWindowCenter()));
-    return text;
-}

@@ -4,10 +4,16 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "CUDAInit.h"
+#include "CUDAMIPVRScene.h"
+#include "CUDAVRImage.h"
 #include "MIPVRScene.h"
 #include "View.h"
 #include "VolumeData.h"
@@ -27,16 +33,30 @@ void ApplyViewAngles(SceneParam& camera, const ViewAngles& view);
 std::vector<uint8_t> CompositeOverBackground(const VRImage* image, int width, int height,
                                              const float background[3]);
 
-// A volume scene (MIPVRScene, IsosurfaceVRScene, ...) that can also produce its frames
-// off-screen. SetViewportSize is Resize without the GL call. CastFrame does what Render and
+// The float image a scene's image draws: a CPU scene's VRImage, or the host pixels of a GPU
+// scene's CUDAVRImage.
+inline const VRImage* DrawnImage(const VRImage* image) {
+    return image;
+}
+inline const VRImage* DrawnImage(const CUDAVRImage* image) {
+    return image != nullptr ? image->hostImage : nullptr;
+}
+
+// A volume scene (MIPVRScene, IsosurfaceVRScene, their GPU twins, ...) that can also produce its
+// frames off-screen. SetViewportSize is Resize without the GL call. CastFrame does what Render and
 // RenderContent do up to the kernel: refit the camera when the extent changed, compute the view
 // and projection matrices, set up the rays and the image rectangle, allocate the image and run
 // the kernel. Composite then forms the frame that VRImage::Render would leave in an RGBA8 frame
 // buffer cleared to the scene's background. Rendering on a GL context stays available through the
-// inherited Init, Resize and Render.
+// inherited Init, Resize and Render. A GPU twin casts on the GPU library's active back end (the
+// host starts the library with CUDAInit; the first Render does it too) and always with the grid.
 template <class VolumeScene>
 class OffscreenScene : public VolumeScene, public OffscreenView {
 public:
+    static constexpr bool kOnGpu =
+        std::is_same_v<decltype(std::declval<VolumeScene&>().GetKernelModule().image),
+                       CUDAVRImage*>;
+
     AbstractScene& GetScene() override { return *this; }
 
     void SetViewportSize(int width, int height) override {
@@ -51,62 +71,99 @@ public:
     // plain cell walk when `useGrid` is false).
     void CastFrame(bool useGrid = true) override {
         this->UpdateCamera();
-        this->CastImage(useGrid);
+        if constexpr (kOnGpu)
+            this->CastImage();
+        else
+            this->CastImage(useGrid);
     }
 
     std::vector<uint8_t> Composite() override {
         float background[3];
         BackgroundColour(background);
-        return CompositeOverBackground(this->GetKernelModule().image, this->viewport[0],
+        return CompositeOverBackground(DrawnImage(this->GetKernelModule().image), this->viewport[0],
                                        this->viewport[1], background);
     }
 
 protected:
+    // What casts the frames, for Title: nothing for the CPU scenes, the GPU library's back end
+    // for a GPU twin.
+    static std::string CastBy() {
+        if constexpr (kOnGpu)
+            return std::string(" (KestrelCUDA, ") + CUDAActiveBackEnd() + " back end)";
+        else
+            return "";
+    }
+
     // The colour RenderContent clears to; black unless the scene has its own.
     virtual void BackgroundColour(float rgb[3]) { rgb[0] = rgb[1] = rgb[2] = 0.0f; }
 };
 
-// The MIP view's frames.
-class OffscreenMIPScene : public OffscreenScene<MIPVRScene> {
+// The MIP view's frames, of MIPVRScene or CUDAMIPVRScene.
+template <class MIPScene>
+class OffscreenMIPFrame : public OffscreenScene<MIPScene> {
 public:
-    std::string Title() const override { return "MIP"; }
+    std::string Title() const override { return "MIP" + this->CastBy(); }
     // ", window WIDTH / CENTRE"
-    std::string Settings() const override;
+    std::string Settings() const override {
+        char text[80];
+        std::snprintf(text, sizeof(text), ", window %g / %g", double(this->GetWindowWidth()),
+                      double(this->GetWindowCenter()));
+        return text;
+    }
 };
+using OffscreenMIPScene = OffscreenMIPFrame<MIPVRScene>;
 
-// A view over a volume scene that can draw off-screen (FrameScene: an OffscreenScene): the
-// viewer's scene, whose volume the view keeps alive, and kestrel-render's, which borrows it. Make
-// applies the view's own settings.
-template <class FrameScene>
+// A view over a volume scene that can draw off-screen, and over its GPU twin (CpuFrame, GpuFrame:
+// OffscreenScenes; --gpu picks the twin): the viewer's scene, whose volume the view keeps alive,
+// and kestrel-render's, which borrows it. The view (Derived) applies its own settings to either
+// scene in a member template Configure(scene, volume, crop), `crop` being six voxel coordinates
+// or null for the whole volume.
+template <class Derived, class CpuFrame, class GpuFrame>
 class VolumeSceneView : public View {
 public:
     bool RendersOffscreen() const override { return true; }
+    bool HasGpuTwin() const override { return true; }
 
     AbstractScene* CreateViewerScene(std::unique_ptr<VolumeData> volume, const float* crop,
                                      bool endoscopy) override {
         volume_ = std::move(volume);
-        std::unique_ptr<FrameScene> scene = Make(volume_.get(), crop);
-        scene->SetEndoscopy(endoscopy);
-        scene_ = scene.get();
-        return scene.release();
+        if (gpu_) return Keep(Make<GpuFrame>(volume_.get(), crop), endoscopy, gpuScene_);
+        return Keep(Make<CpuFrame>(volume_.get(), crop), endoscopy, cpuScene_);
     }
 
     std::unique_ptr<OffscreenView> CreateOffscreen(VolumeData* volume, const float* crop) override {
-        return Make(volume, crop);
+        if (gpu_) return Make<GpuFrame>(volume, crop);
+        return Make<CpuFrame>(volume, crop);
     }
 
+    // The CPU scene's bricked volume; the GPU twin keeps none, so it has no slice companion.
     CoherentVolume* GetBrickedVolume() override {
-        return scene_ != nullptr ? scene_->GetKernelModule().volume : nullptr;
+        return cpuScene_ != nullptr ? cpuScene_->GetKernelModule().volume : nullptr;
     }
 
 protected:
-    // A scene of `volume` (borrowed) with the view's settings and the cropping box `crop` (six
-    // voxel coordinates, or null for the whole volume).
-    virtual std::unique_ptr<FrameScene> Make(VolumeData* volume, const float* crop) = 0;
-
-    FrameScene* scene_ = nullptr;  // the viewer's scene (owned by the viewer)
+    // act(scene) on the viewer's scene, whichever twin it is.
+    template <class Act>
+    auto WithScene(Act&& act) {
+        return gpuScene_ != nullptr ? act(*gpuScene_) : act(*cpuScene_);
+    }
 
 private:
+    template <class Frame>
+    std::unique_ptr<Frame> Make(VolumeData* volume, const float* crop) {
+        std::unique_ptr<Frame> scene(new Frame);
+        static_cast<Derived*>(this)->Configure(*scene, volume, crop);
+        return scene;
+    }
+    template <class Frame>
+    static AbstractScene* Keep(std::unique_ptr<Frame> scene, bool endoscopy, Frame*& kept) {
+        scene->SetEndoscopy(endoscopy);
+        kept = scene.get();
+        return scene.release();
+    }
+
+    CpuFrame* cpuScene_ = nullptr;        // the viewer's scene (owned by the viewer), or
+    GpuFrame* gpuScene_ = nullptr;        // its GPU twin with --gpu
     std::unique_ptr<VolumeData> volume_;  // the viewer's volume, outliving its scene
 };
 

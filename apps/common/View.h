@@ -76,6 +76,10 @@ public:
     virtual bool ShowsVolume() const { return true; }
     // True when kestrel-render can draw it (CreateOffscreen returns a frame).
     virtual bool RendersOffscreen() const { return false; }
+    // True when the view has a twin on the GPU kernel library KestrelCUDA (--gpu).
+    virtual bool HasGpuTwin() const { return false; }
+    // From --gpu, before any scene is made: the view's scenes are then its GPU twin's.
+    void UseGpu(bool on) { gpu_ = on; }
 
     // Adds the view's own options to `group`, under the view's heading in --help; their values
     // land in this object. Option names must differ from every other view's.
@@ -124,6 +128,7 @@ public:
 protected:
     // The parsed light and background options (set before CheckOptions for views that use them).
     const LightingOptions& lighting() const { return *lighting_; }
+    bool gpu_ = false;  // make the GPU twin's scenes (UseGpu)
 
 private:
     const LightingOptions* lighting_ = nullptr;
@@ -138,9 +143,12 @@ public:
     // Adds --view and every view's option group to `app`; `offscreenOnly` keeps the views
     // kestrel-render can draw.
     ViewChoice(CLI::App& app, bool offscreenOnly);
-    // After parsing: the chosen view checks its options; options of other views are refused.
+    // After parsing: the chosen view checks its options; options of other views are refused,
+    // and so is --gpu for a view without a GPU twin.
     View& Check();
     View& Chosen() const { return *chosen_; }
+    // --gpu: the view casts on the GPU kernel library.
+    bool Gpu() const { return gpu_; }
     // "mip, cube"
     std::string Names() const;
     std::string KeysHelp() const;
@@ -155,4 +163,5 @@ private:
 
     std::string name_;
     View* chosen_ = nullptr;
+    bool gpu_ = false;
 };

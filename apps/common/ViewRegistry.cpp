@@ -40,6 +40,9 @@ ViewChoice::ViewChoice(CLI::App& app, bool offscreenOnly) : app_(app) {
                 return "unknown view '" + name + "' (known: " + known + ")";
             },
             ""));
+    app.add_flag("--gpu", gpu_,
+                 "cast on the GPU kernel library KestrelCUDA (its CUDA back end where a device "
+                 "answers, else its host back end); views mip and iso");
     for (const std::unique_ptr<View>& view : views_) {
         CLI::App* group =
             app.add_option_group(std::string("--view ") + view->Name() + ": " + view->Summary());
@@ -68,6 +71,9 @@ View& ViewChoice::Check() {
             }
         }
     }
+    if (gpu_ && !chosen_->HasGpuTwin())
+        throw InputError(std::string("--gpu: the ") + chosen_->Name() + " view has no GPU twin");
+    chosen_->UseGpu(gpu_);
     if (lightingGroup_ != nullptr) {
         if (chosen_->UsesLighting()) {
             lighting_.Check();

@@ -15,6 +15,7 @@
 #include "CoherentVolume.h"
 #include "EndoscopySliceScene.h"
 #include "FlyThrough.h"
+#include "CUDAInit.h"
 #include "OffscreenGL.h"
 #include "PngOutput.h"
 #include "RenderOptions.h"
@@ -194,6 +195,9 @@ int Run(int argc, char** argv) {
     if (options.useGL && !gl.Create(options.width, options.height, &reason)) {
         return Fail(kExitBadInput, "--gl: " + reason);
     }
+    // The GPU library's back end is chosen before the first frame (the scene's first Render
+    // would choose it too, but the CPU composite never renders).
+    if (options.views->Gpu()) CUDAInit(true);
     if (options.flyThrough) return RunFlyThrough(options, volume.get(), gl, &output);
 
     const std::vector<float>& crop = options.volume.crop;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "AbstractScene.h"
+#include "CUDAInit.h"
 #include "EndoscopyPair.h"
 #include "PngWriter.h"
 #include "RetStatus.h"
@@ -384,6 +385,12 @@ int main(int argc, char** argv) {
     glutCreateWindow(kProgram);
     XCloseDisplay(probe);  // GLUT's own connection is up
     UpdateTitle();
+    if (g.options.views->Gpu()) {
+        // The scene starts the GPU library at its first frame as well; its choice is this one.
+        CUDAInit(true);
+        std::printf("%s: casting on KestrelCUDA, %s back end\n", kProgram, CUDAActiveBackEnd());
+        std::fflush(stdout);
+    }
     // A held key must reach the scene as repeated presses and one release at
     // the end (its walking speed grows per press and drops at a release). X
     // normally sends a release before every repeated press; ask the server not

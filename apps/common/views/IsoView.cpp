@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "CommandLine.h"
+#include "CUDAIsosurfaceVRScene.h"
 #include "IsosurfaceVRScene.h"
 #include "OffscreenFrame.h"
 #include "View.h"
@@ -20,20 +21,25 @@ constexpr unsigned char kIllustrative = 'i';
 constexpr unsigned char kResetCamera = 'r';
 constexpr double kIsovalueStep = 0.01;  // one arrow key press moves by this part of the range
 
-class OffscreenIsoScene : public OffscreenScene<IsosurfaceVRScene> {
+// The isosurface view's frames, of IsosurfaceVRScene or CUDAIsosurfaceVRScene.
+template <class IsoScene>
+class OffscreenIsoFrame : public OffscreenScene<IsoScene> {
 public:
-    std::string Title() const override { return "isosurface"; }
+    std::string Title() const override { return "isosurface" + this->CastBy(); }
     // ", isovalue V" and the style
     std::string Settings() const override {
-        return ", isovalue " + cmdline::Number(GetIsovalue()) +
-               (GetIllustrativeShading() ? ", illustrative" : "");
+        return ", isovalue " + cmdline::Number(this->GetIsovalue()) +
+               (this->GetIllustrativeShading() ? ", illustrative" : "");
     }
 
 protected:
-    void BackgroundColour(float rgb[3]) override { GetBackGroundColor(rgb[0], rgb[1], rgb[2]); }
+    void BackgroundColour(float rgb[3]) override {
+        this->GetBackGroundColor(rgb[0], rgb[1], rgb[2]);
+    }
 };
 
-class IsoView : public VolumeSceneView<OffscreenIsoScene> {
+class IsoView : public VolumeSceneView<IsoView, OffscreenIsoFrame<IsosurfaceVRScene>,
+                                       OffscreenIsoFrame<CUDAIsosurfaceVRScene>> {
 public:
     const char* Name() const override { return "iso"; }
     const char* Summary() const override {
@@ -55,7 +61,43 @@ public:
     bool UsesLighting() const override { return true; }
 
     bool Key(unsigned char key, retStatus& status) override {
-        IsosurfaceVRScene& iso = *scene_;
+        return WithScene([&](auto& iso) { return SurfaceKey(iso, key, status); });
+    }
+
+    bool SpecialKey(int key, retStatus& status) override {
+        if (key != GLUT_KEY_UP && key != GLUT_KEY_DOWN) return false;
+        const double step = kIsovalueStep * (rangeHigh_ - rangeLow_);
+        WithScene([&](auto& iso) {
+            iso.SetIsovalue(float(iso.GetIsovalue() + (key == GLUT_KEY_UP ? step : -step)));
+            std::printf("kestrel-viewer: isovalue %g\n", double(iso.GetIsovalue()));
+        });
+        std::fflush(stdout);
+        status.redraw = true;
+        return true;
+    }
+
+    std::string KeysHelp() const override {
+        return "Isosurface view keys:\n"
+               "  Up Down     raise / lower the isovalue (by 1% of the value range)\n"
+               "  l           left drag turns the light / the camera (toggle)\n"
+               "  i           illustrative style on / off\n"
+               "  r           reset the camera (initial rotation, zoom and position)\n";
+    }
+
+    // Applies the view's settings to a new scene of either twin.
+    template <class Scene>
+    void Configure(Scene& scene, VolumeData* volume, const float* crop) {
+        scene.SetData(volume);
+        volume->GetMinMaxValue(rangeLow_, rangeHigh_);
+        if (isovalueOption_->count() > 0) scene.SetIsovalue(isovalue_);
+        if (surface_.size() == 3) scene.SetSurfaceColor(surface_[0], surface_[1], surface_[2]);
+        lighting().ApplyTo(scene);
+        if (crop != nullptr) scene.SetCroppingBounds(crop);
+    }
+
+private:
+    template <class Scene>
+    bool SurfaceKey(Scene& iso, unsigned char key, retStatus& status) {
         switch (key) {
             case kLightDrag:
                 lightDrag_ = !lightDrag_;
@@ -76,37 +118,6 @@ public:
         }
         status.redraw = true;
         return true;
-    }
-
-    bool SpecialKey(int key, retStatus& status) override {
-        if (key != GLUT_KEY_UP && key != GLUT_KEY_DOWN) return false;
-        const double step = kIsovalueStep * (rangeHigh_ - rangeLow_);
-        const double next = scene_->GetIsovalue() + (key == GLUT_KEY_UP ? step : -step);
-        scene_->SetIsovalue(float(next));
-        std::printf("kestrel-viewer: isovalue %g\n", double(scene_->GetIsovalue()));
-        std::fflush(stdout);
-        status.redraw = true;
-        return true;
-    }
-
-    std::string KeysHelp() const override {
-        return "Isosurface view keys:\n"
-               "  Up Down     raise / lower the isovalue (by 1% of the value range)\n"
-               "  l           left drag turns the light / the camera (toggle)\n"
-               "  i           illustrative style on / off\n"
-               "  r           reset the camera (initial rotation, zoom and position)\n";
-    }
-
-private:
-    std::unique_ptr<OffscreenIsoScene> Make(VolumeData* volume, const float* crop) override {
-        std::unique_ptr<OffscreenIsoScene> scene(new OffscreenIsoScene);
-        scene->SetData(volume);
-        volume->GetMinMaxValue(rangeLow_, rangeHigh_);
-        if (isovalueOption_->count() > 0) scene->SetIsovalue(isovalue_);
-        if (surface_.size() == 3) scene->SetSurfaceColor(surface_[0], surface_[1], surface_[2]);
-        lighting().ApplyTo(*scene);
-        if (crop != nullptr) scene->SetCroppingBounds(crop);
-        return scene;
     }
 
     float isovalue_ = 0.0f;                    // --isovalue

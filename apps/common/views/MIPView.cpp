@@ -20,7 +20,8 @@ constexpr unsigned char kResetCamera = 'r';
 constexpr float kWidthFactor = 1.25f;  // one key press widens or narrows by this factor
 constexpr float kCentreStep = 0.05f;   // one key press moves the centre by this part of the width
 
-class MIPView : public VolumeSceneView<OffscreenMIPScene> {
+class MIPView
+    : public VolumeSceneView<MIPView, OffscreenMIPScene, OffscreenMIPFrame<CUDAMIPVRScene>> {
 public:
     const char* Name() const override { return "mip"; }
     const char* Summary() const override {
@@ -38,7 +39,30 @@ public:
     }
 
     bool Key(unsigned char key, retStatus& status) override {
-        MIPVRScene& mip = *scene_;
+        return WithScene([&](auto& mip) { return WindowKey(mip, key, status); });
+    }
+
+    // Applies the view's settings to a new scene of either twin.
+    template <class Scene>
+    void Configure(Scene& scene, VolumeData* volume, const float* crop) {
+        scene.SetData(volume);
+        rangeWidth_ = scene.GetWindowWidth();
+        rangeCenter_ = scene.GetWindowCenter();
+        if (window_.size() == 2) scene.SetWidthCenter(window_[0], window_[1]);
+        if (crop != nullptr) scene.SetCroppingBounds(crop);
+    }
+
+    std::string KeysHelp() const override {
+        return "MIP view keys:\n"
+               "  ] [         widen / narrow the grey window (x 1.25)\n"
+               "  + (=) -     raise / lower the window centre (by 5% of the width)\n"
+               "  v           window back to the volume's value range\n"
+               "  r           reset the camera (initial rotation, zoom and position)\n";
+    }
+
+private:
+    template <class Scene>
+    bool WindowKey(Scene& mip, unsigned char key, retStatus& status) {
         switch (key) {
             case kWiderWindow:
                 mip.SetWindowWidth(mip.GetWindowWidth() * kWidthFactor);
@@ -69,25 +93,6 @@ public:
         std::fflush(stdout);
         status.redraw = true;
         return true;
-    }
-
-    std::string KeysHelp() const override {
-        return "MIP view keys:\n"
-               "  ] [         widen / narrow the grey window (x 1.25)\n"
-               "  + (=) -     raise / lower the window centre (by 5% of the width)\n"
-               "  v           window back to the volume's value range\n"
-               "  r           reset the camera (initial rotation, zoom and position)\n";
-    }
-
-private:
-    std::unique_ptr<OffscreenMIPScene> Make(VolumeData* volume, const float* crop) override {
-        std::unique_ptr<OffscreenMIPScene> scene(new OffscreenMIPScene);
-        scene->SetData(volume);
-        rangeWidth_ = scene->GetWindowWidth();
-        rangeCenter_ = scene->GetWindowCenter();
-        if (window_.size() == 2) scene->SetWidthCenter(window_[0], window_[1]);
-        if (crop != nullptr) scene->SetCroppingBounds(crop);
-        return scene;
     }
 
     std::vector<float> window_;  // --window WIDTH CENTRE

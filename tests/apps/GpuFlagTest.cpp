@@ -1,0 +1,68 @@
+// --gpu in both tools: the mip and iso views cast on KestrelCUDA, say which back end, and on its
+// host back end draw the CPU views' pictures; a view without a GPU twin refuses the flag.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "AppTestUtil.h"
+#include "CUDAInit.h"
+
+using namespace apptest;
+
+namespace {
+
+// kestrel-render on the 48^3 phantom into `output`, with or without a display and --gpu.
+RunResult Render(const std::string& output, const std::vector<std::string>& extra, bool display,
+                 bool gpu = false) {
+    std::vector<std::string> args = {RenderExe(), "--phantom-size", "48",  "--size",
+                                     "140x100",   "--output",       output};
+    args.insert(args.end(), extra.begin(), extra.end());
+    if (gpu) args.push_back("--gpu");
+    return RunApp(args, display);
+}
+
+}  // namespace
+
+// kestrel-render's pictures with and without --gpu, the CPU composite and the GL drawing (which
+// starts the library in the scene's first frame). On the host back end the GPU views run the
+// CPU kernels, so the pictures are equal to the byte.
+TEST(GpuFlag, RenderDrawsTheCPUPicturesAndNamesTheBackEnd) {
+    CUDAInit(true);  // the back end the tools will find on this machine
+    const bool onHost = std::string(CUDAActiveBackEnd()) == "host";
+    const std::string folder = TempFolder("gpuflag");
+    for (const char* view : {"mip", "iso"}) {
+        for (const bool gl : {false, true}) {
+            if (gl && !HaveDisplay()) continue;
+            std::vector<std::string> extra = {"--view", view, "--azimuth", "25"};
+            if (gl) extra.push_back("--gl");
+            const std::string name = folder + "/" + view + (gl ? "_gl" : "");
+            const RunResult runs[2] = {Render(name + "_cpu.png", extra, gl),
+                                       Render(name + "_gpu.png", extra, gl, true)};
+            ASSERT_EQ(runs[0].code, 0) << runs[0].err;
+            ASSERT_EQ(runs[1].code, 0) << runs[1].err;
+            EXPECT_NE(runs[1].out.find(std::string("(KestrelCUDA, ") + CUDAActiveBackEnd() +
+                                       " back end)"),
+                      std::string::npos)
+                << runs[1].out;
+            const Picture cpu = LoadPicture(name + "_cpu.png");
+            const Picture gpu = LoadPicture(name + "_gpu.png");
+            EXPECT_LE(MaxDifference(cpu, gpu), onHost ? 0 : 1) << view << (gl ? " GL" : "");
+            EXPECT_GT(BrightBox(gpu, 40).count, 500) << view;  // not an empty picture
+        }
+    }
+}
+
+TEST(GpuFlag, ViewerNamesTheBackEndAndTheCubeRefusesTheFlag) {
+    if (!HaveDisplay()) GTEST_SKIP() << "no DISPLAY";
+    const std::string folder = TempFolder("gpuviewer");
+    const RunResult shown = ShowPhantom(folder + "/iso.png", "", {"--view", "iso", "--gpu"});
+    ASSERT_EQ(shown.code, 0) << shown.err;
+    EXPECT_NE(shown.out.find("casting on KestrelCUDA, "), std::string::npos) << shown.out;
+    EXPECT_GT(BrightBox(LoadPicture(folder + "/iso.png"), 40).count, 300);
+
+    const RunResult refused = RunApp({ViewerExe(), "--view", "cube", "--gpu"});
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_NE(refused.err.find("--gpu: the cube view has no GPU twin"), std::string::npos)
+        << refused.err;
+}
