@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Kestrel and runs every test:
-#   1. release build with strict warnings, all unit/GL/app tests under Xvfb;
+#   1. release build with strict warnings (with the CUDA back end of KestrelCUDA where nvcc is
+#      found), all unit/GL/app tests under Xvfb;
 #   2. the example host built against the installed package;
 #   3. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
 #   4. the kernel and set-up tests built with ThreadSanitizer (the workers share no lock);
@@ -73,6 +74,7 @@ build/fuzz/bin/kestrel_fuzz_volumefile -max_total_time=30 -print_final_stats=1 \
   build/fuzz/corpus tests/fuzz/seeds 2>&1 | tail -5
 
 echo "== summary"
+grep -h "KestrelCUDA:" build/release.configure.log | sed 's/^-- /release build: /'
 echo "release:   $release_summary"
 echo "sanitized: $asan_summary"
 echo "threads:   $tsan_passed kernel and set-up tests passed under ThreadSanitizer, $tsan_failed suites failed"

@@ -2,7 +2,7 @@
 // by one thread per cell, and the MIP and isosurface casts by one thread per pixel. The rays, the
 // cell walk, the cell cubic, the sampling and the shading are the CPU kernels' own inline code
 // (CellWalk.h, CellCubic.h, VoxelAccess.h, Shading.h), compiled for the device as well; what this
-// file adds is the device's voxel and grid access and the per-pixel loop.
+// file adds is the device's voxel and grid access, the per-ray tracers and the per-pixel loop.
 #include <cuda_runtime.h>
 
 #include <cstddef>
@@ -106,53 +106,13 @@ DeviceFrame MakeFrame(const CUDADeviceVolume& volume, const CUDADeviceGrid& grid
     return frame;
 }
 
-// r = M v, column-major, summed in the order of Matrix4x4's operator*.
-__device__ Vector4 Transform(const float m[16], const Vector4& v) {
-    return Vector4(m[0] * v.x + m[4] * v.y + m[8] * v.z + m[12] * v.w,
-                   m[1] * v.x + m[5] * v.y + m[9] * v.z + m[13] * v.w,
-                   m[2] * v.x + m[6] * v.y + m[10] * v.z + m[14] * v.w,
-                   m[3] * v.x + m[7] * v.y + m[11] * v.z + m[15] * v.w);
-}
-
-// The ray through window position (px, py), clipped to the cropping box, with the operations of
-// KernelState::SetUpPixelRay in the same order.
+// The ray through window position (px, py), clipped to the cropping box, as KernelState sets it
+// up.
 __device__ void SetUpPixelRay(const DeviceRays& rays, float px, float py, PixelRay& ray) {
-    Vector4 p = Transform(rays.windowToPhysical, Vector4(px, py, 0.f, 1.f));
-    const float inverseW = 1.f / p.w;
-    p.x *= inverseW;
-    p.y *= inverseW;
-    p.z *= inverseW;
-    float dx = p.x - rays.eye[0], dy = p.y - rays.eye[1], dz = p.z - rays.eye[2];
-    const float inverseLength = 1.f / sqrtf(dx * dx + dy * dy + dz * dz);
-    dx *= inverseLength;
-    dy *= inverseLength;
-    dz *= inverseLength;
-    ray.dirPhysical = Vector4(dx, dy, dz, 0.f);
-    ray.originVoxel =
-        Vector4(rays.eyeVoxel[0], rays.eyeVoxel[1], rays.eyeVoxel[2], rays.eyeVoxel[3]);
-    ray.dirVoxel = Transform(rays.physicalToVoxel, ray.dirPhysical);
-    const float origin[3] = {ray.originVoxel.x, ray.originVoxel.y, ray.originVoxel.z};
-    const float dir[3] = {ray.dirVoxel.x, ray.dirVoxel.y, ray.dirVoxel.z};
-    float tNear = -INFINITY, tFar = INFINITY;
-    for (int a = 0; a < 3; ++a) {
-        const float lo = rays.croppingBounds[2 * a], hi = rays.croppingBounds[2 * a + 1];
-        float tMin, tMax;
-        if (dir[a] == 0.f) {
-            // Parallel to the slab: unrestricted inside it (bounds included), empty outside.
-            const bool inside = origin[a] >= lo && origin[a] <= hi;
-            tMin = inside ? -INFINITY : INFINITY;
-            tMax = inside ? INFINITY : -INFINITY;
-        } else {
-            const float t0 = (lo - origin[a]) / dir[a];
-            const float t1 = (hi - origin[a]) / dir[a];
-            tMin = t0 < t1 ? t0 : t1;
-            tMax = t0 < t1 ? t1 : t0;
-        }
-        if (tMin > tNear) tNear = tMin;
-        if (tMax < tFar) tFar = tMax;
-    }
-    ray.tNear = tNear > 0.f ? tNear : 0.f;
-    ray.tFar = tFar;
+    const Vector4 eye(rays.eye[0], rays.eye[1], rays.eye[2], rays.eye[3]);
+    const Vector4 eyeVoxel(rays.eyeVoxel[0], rays.eyeVoxel[1], rays.eyeVoxel[2], rays.eyeVoxel[3]);
+    SetUpClippedRay(rays.windowToPhysical, rays.physicalToVoxel, eye, eyeVoxel, rays.croppingBounds,
+                    px, py, ray);
 }
 
 // KernelState::Hits: a flat box is sampled by zero-length segments.

@@ -20,6 +20,64 @@ struct PixelRay {
     float tFar;           // exit from the cropping box
 };
 
+// r = M v for a column-major 4 x 4 matrix, summed in the order of Matrix4x4's operator*.
+KESTREL_HOST_DEVICE inline Vector4 TransformColumn(const float m[16], const Vector4& v) {
+    return Vector4(m[0] * v.x + m[4] * v.y + m[8] * v.z + m[12] * v.w,
+                   m[1] * v.x + m[5] * v.y + m[9] * v.z + m[13] * v.w,
+                   m[2] * v.x + m[6] * v.y + m[10] * v.z + m[14] * v.w,
+                   m[3] * v.x + m[7] * v.y + m[11] * v.z + m[15] * v.w);
+}
+
+// The ray through window position (px, py) for a frame's matrices (column-major), its eye (in
+// physical and in voxel coordinates) and its cropping box (voxel space, x lo, x hi, y lo, ...):
+// from the eye through the pixel's near-plane point, clipped to the box.
+KESTREL_HOST_DEVICE inline void SetUpClippedRay(const float windowToPhysical[16],
+                                                const float physicalToVoxel[16], const Vector4& eye,
+                                                const Vector4& eyeVoxel,
+                                                const float croppingBounds[6], float px, float py,
+                                                PixelRay& ray) {
+    // Near-plane point of the pixel in physical coordinates.
+    Vector4 p = TransformColumn(windowToPhysical, Vector4(px, py, 0.f, 1.f));
+    const float inverseW = 1.f / p.w;
+    p.x *= inverseW;
+    p.y *= inverseW;
+    p.z *= inverseW;
+    // Unit direction from the eye through that point.
+    float dx = p.x - eye.x, dy = p.y - eye.y, dz = p.z - eye.z;
+    const float inverseLength = 1.f / std::sqrt(dx * dx + dy * dy + dz * dz);
+    dx *= inverseLength;
+    dy *= inverseLength;
+    dz *= inverseLength;
+    ray.dirPhysical = Vector4(dx, dy, dz, 0.f);
+    ray.originVoxel = eyeVoxel;
+    ray.dirVoxel = TransformColumn(physicalToVoxel, ray.dirPhysical);
+    // Slab clip against the cropping box, one axis at a time.
+    const float origin[3] = {ray.originVoxel.x, ray.originVoxel.y, ray.originVoxel.z};
+    const float dir[3] = {ray.dirVoxel.x, ray.dirVoxel.y, ray.dirVoxel.z};
+    const float infinity = std::numeric_limits<float>::infinity();
+    float tNear = -infinity, tFar = infinity;
+    for (int a = 0; a < 3; ++a) {
+        const float lo = croppingBounds[2 * a], hi = croppingBounds[2 * a + 1];
+        float tMin, tMax;
+        if (dir[a] == 0.f) {
+            // Parallel to the slab: unrestricted inside it (bounds included), empty outside.
+            const bool inside = origin[a] >= lo && origin[a] <= hi;
+            tMin = inside ? -infinity : infinity;
+            tMax = inside ? infinity : -infinity;
+        } else {
+            const float t0 = (lo - origin[a]) / dir[a];
+            const float t1 = (hi - origin[a]) / dir[a];
+            tMin = t0 < t1 ? t0 : t1;
+            tMax = t0 < t1 ? t1 : t0;
+        }
+        if (tMin > tNear) tNear = tMin;
+        if (tMax < tFar) tFar = tMax;
+    }
+    // A ray that starts inside the box starts at the eye.
+    ray.tNear = tNear > 0.f ? tNear : 0.f;
+    ray.tFar = tFar;
+}
+
 // Walk over the voxel cells a ray crosses, in order. Ties between axes advance z before y before
 // x, so a ray through an edge or corner visits the cells of the tie with zero-length segments. A
 // zero direction component never advances its axis.

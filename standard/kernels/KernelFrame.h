@@ -133,48 +133,10 @@ struct KernelState : VolumeSampler {
         return ray.tFar > ray.tNear || (flatBox && ray.tFar == ray.tNear);
     }
 
-    // Ray through window position (px, py), clipped to the cropping box.
+    // Ray through window position (px, py), clipped to the cropping box (SetUpClippedRay).
     void SetUpPixelRay(float px, float py, PixelRay& ray) const {
-        // Near-plane point of the pixel in physical coordinates.
-        Vector4 p = windowToPhysical * Vector4(px, py, 0.f, 1.f);
-        const float inverseW = 1.f / p.w;
-        p.x *= inverseW;
-        p.y *= inverseW;
-        p.z *= inverseW;
-        // Unit direction from the eye through that point.
-        float dx = p.x - eye.x, dy = p.y - eye.y, dz = p.z - eye.z;
-        const float inverseLength = 1.f / std::sqrt(dx * dx + dy * dy + dz * dz);
-        dx *= inverseLength;
-        dy *= inverseLength;
-        dz *= inverseLength;
-        ray.dirPhysical = Vector4(dx, dy, dz, 0.f);
-        ray.originVoxel = eyeVoxel;
-        ray.dirVoxel = physicalToVoxel * ray.dirPhysical;
-        // Slab clip against the cropping box, one axis at a time.
-        const float origin[3] = {ray.originVoxel.x, ray.originVoxel.y, ray.originVoxel.z};
-        const float dir[3] = {ray.dirVoxel.x, ray.dirVoxel.y, ray.dirVoxel.z};
-        const float infinity = std::numeric_limits<float>::infinity();
-        float tNear = -infinity, tFar = infinity;
-        for (int a = 0; a < 3; ++a) {
-            const float lo = croppingBounds[2 * a], hi = croppingBounds[2 * a + 1];
-            float tMin, tMax;
-            if (dir[a] == 0.f) {
-                // Parallel to the slab: unrestricted inside it (bounds included), empty outside.
-                const bool inside = origin[a] >= lo && origin[a] <= hi;
-                tMin = inside ? -infinity : infinity;
-                tMax = inside ? infinity : -infinity;
-            } else {
-                const float t0 = (lo - origin[a]) / dir[a];
-                const float t1 = (hi - origin[a]) / dir[a];
-                tMin = t0 < t1 ? t0 : t1;
-                tMax = t0 < t1 ? t1 : t0;
-            }
-            if (tMin > tNear) tNear = tMin;
-            if (tMax < tFar) tFar = tMax;
-        }
-        // A ray that starts inside the box starts at the eye.
-        ray.tNear = tNear > 0.f ? tNear : 0.f;
-        ray.tFar = tFar;
+        SetUpClippedRay(windowToPhysical, physicalToVoxel, eye, eyeVoxel, croppingBounds, px, py,
+                        ray);
     }
 };
 
