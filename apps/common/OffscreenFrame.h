@@ -113,40 +113,49 @@ public:
 };
 using OffscreenMIPScene = OffscreenMIPFrame<MIPVRScene>;
 
-// A view over a volume scene that can draw off-screen, and over its GPU twin (CpuFrame, GpuFrame:
-// OffscreenScenes; --gpu picks the twin): the viewer's scene, whose volume the view keeps alive,
-// and kestrel-render's, which borrows it. The view (Derived) applies its own settings to either
-// scene in a member template Configure(scene, volume, crop), `crop` being six voxel coordinates
-// or null for the whole volume.
-template <class Derived, class CpuFrame, class GpuFrame>
+// A view over a volume scene that can draw off-screen, and over its GPU twin if it has one
+// (CpuFrame, GpuFrame: OffscreenScenes, GpuFrame void for none; --gpu picks the twin): the
+// viewer's scene, whose volume the view keeps alive, and kestrel-render's, which borrows it. The
+// view (Derived) applies its own settings to either scene in a member template
+// Configure(scene, volume, crop), `crop` being six voxel coordinates or null for the whole volume.
+template <class Derived, class CpuFrame, class GpuFrame = void>
 class VolumeSceneView : public View {
 public:
     bool RendersOffscreen() const override { return true; }
-    bool HasGpuTwin() const override { return true; }
+    bool HasGpuTwin() const override { return !std::is_void_v<GpuFrame>; }
 
     AbstractScene* CreateViewerScene(std::unique_ptr<VolumeData> volume, const float* crop,
                                      bool endoscopy) override {
         volume_ = std::move(volume);
-        if (gpu_) return Keep(Make<GpuFrame>(volume_.get(), crop), endoscopy, gpuScene_);
-        return Keep(Make<CpuFrame>(volume_.get(), crop), endoscopy, cpuScene_);
+        if constexpr (!std::is_void_v<GpuFrame>) {
+            if (gpu_) return Keep(Make<GpuFrame>(volume_.get(), crop), endoscopy, gpuScene_);
+        }
+        return Keep(Make<CpuFrame>(volume_.get(), crop), endoscopy, scene_);
     }
 
     std::unique_ptr<OffscreenView> CreateOffscreen(VolumeData* volume, const float* crop) override {
-        if (gpu_) return Make<GpuFrame>(volume, crop);
+        if constexpr (!std::is_void_v<GpuFrame>) {
+            if (gpu_) return Make<GpuFrame>(volume, crop);
+        }
         return Make<CpuFrame>(volume, crop);
     }
 
     // The CPU scene's bricked volume; the GPU twin keeps none, so it has no slice companion.
     CoherentVolume* GetBrickedVolume() override {
-        return cpuScene_ != nullptr ? cpuScene_->GetKernelModule().volume : nullptr;
+        return scene_ != nullptr ? scene_->GetKernelModule().volume : nullptr;
     }
 
 protected:
     // act(scene) on the viewer's scene, whichever twin it is.
     template <class Act>
     auto WithScene(Act&& act) {
-        return gpuScene_ != nullptr ? act(*gpuScene_) : act(*cpuScene_);
+        if constexpr (!std::is_void_v<GpuFrame>) {
+            if (gpuScene_ != nullptr) return act(*gpuScene_);
+        }
+        return act(*scene_);
     }
+
+    CpuFrame* scene_ = nullptr;  // the viewer's CPU scene (owned by the viewer), or null
 
 private:
     template <class Frame>
@@ -162,8 +171,7 @@ private:
         return scene.release();
     }
 
-    CpuFrame* cpuScene_ = nullptr;        // the viewer's scene (owned by the viewer), or
-    GpuFrame* gpuScene_ = nullptr;        // its GPU twin with --gpu
+    GpuFrame* gpuScene_ = nullptr;        // the viewer's GPU twin with --gpu, or null
     std::unique_ptr<VolumeData> volume_;  // the viewer's volume, outliving its scene
 };
 

@@ -49,7 +49,7 @@ void MakeRamp(RGBATransferFunction1D& function, double low, double high) {
     function.AddPoint(float(high), Vector4(1.0f, 1.0f, 1.0f, 0.5f));
 }
 
-class FullView : public VolumeSceneView<OffscreenFullScene> {
+class FullView : public VolumeSceneView<FullView, OffscreenFullScene> {
 public:
     const char* Name() const override { return "full"; }
     const char* Summary() const override {
@@ -123,30 +123,29 @@ public:
         return scene_ != nullptr ? scene_->function.get() : nullptr;
     }
 
-private:
-    std::unique_ptr<OffscreenFullScene> Make(VolumeData* volume, const float* crop) override {
-        std::unique_ptr<OffscreenFullScene> scene(new OffscreenFullScene);
-        scene->function.reset(new RGBATransferFunction1D);
+    // Applies the view's settings to a new scene.
+    void Configure(OffscreenFullScene& scene, VolumeData* volume, const float* crop) {
+        scene.function.reset(new RGBATransferFunction1D);
         if (function_.empty()) {
             double low = 0.0, high = 0.0;
             volume->GetMinMaxValue(low, high);
-            MakeRamp(*scene->function, low, high);
-            scene->functionName = "ramp";
+            MakeRamp(*scene.function, low, high);
+            scene.functionName = "ramp";
         } else {
-            if (!LoadTransferFunctionPreset(function_, *scene->function))
-                LoadTransferFunctionFile(function_, *scene->function);
-            scene->functionName = function_;
+            if (!LoadTransferFunctionPreset(function_, *scene.function))
+                LoadTransferFunctionFile(function_, *scene.function);
+            scene.functionName = function_;
         }
-        scene->SetData(volume);
-        scene->SetTransferFunction(scene->function.get());
-        scene->SetShade(!noShading_);
+        scene.SetData(volume);
+        scene.SetTransferFunction(scene.function.get());
+        scene.SetShade(!noShading_);
         if (sampleDistanceOption_->count() > 0)
-            scene->GetKernelModule().sampleDistance = sampleDistance_;
-        lighting().ApplyTo(*scene);
-        if (crop != nullptr) scene->SetCroppingBounds(crop);
-        return scene;
+            scene.GetKernelModule().sampleDistance = sampleDistance_;
+        lighting().ApplyTo(scene);
+        if (crop != nullptr) scene.SetCroppingBounds(crop);
     }
 
+private:
     std::string function_;         // --tf
     bool noShading_ = false;       // --no-shading
     float sampleDistance_ = 0.0f;  // --sample-distance
