@@ -144,7 +144,8 @@ public:
     /// Voxel (x, y, z) as float; 0 without blocks.
     inline float GetValue(int x, int y, int z);
     /// Range over all blocks as float, stored as double; outputs unchanged
-    /// when there are no blocks.
+    /// when there are no blocks. For float voxels NaN and infinities are left
+    /// out, as VolumeData::GetMinMaxValue does (0 .. 0 when nothing is left).
     void GetMinMaxValue(double& min, double& max);
 
     /// The spelling "Blcok" is part of the interface.
@@ -174,6 +175,8 @@ private:
 
     // Read through the virtual interface, with the live members.
     float GetValueThroughBlocks(int x, int y, int z);
+    // GetMinMaxValue of float voxels over the first `count` blocks, non-finite ones left out.
+    void FiniteMinMax(std::int64_t count, double& min, double& max);
     // Forgets the geometry of the inline read path.
     void ForgetFastPath();
     // Records the block array AllocateBlocks has just made and its geometry.

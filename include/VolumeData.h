@@ -63,7 +63,8 @@ public:
 
     /// Frees the buffer, then allocates (bitCount >> 3) * x * y * z bytes of
     /// undefined content. Leaves the volume empty when that count is not in
-    /// [1, 2^31) or malloc fails.
+    /// [1, 2^31) (zero included: not an error); throws std::bad_alloc, the
+    /// volume left empty, when malloc fails.
     void Allocate();
     /// Frees the buffer (if any); data becomes null.
     void Clean();
@@ -87,8 +88,10 @@ public:
     void ReadStructuredFile(const char* path);
 
     /// Smallest and largest sample, compared in the sample type, stored as
-    /// double. Outputs are left unchanged for an unsupported type, a volume
-    /// without samples, or a buffer smaller than the fields describe.
+    /// double. Float samples that are NaN or infinite are left out; with no
+    /// finite sample the range is 0 .. 0. Outputs are left unchanged for an
+    /// unsupported type, a volume without samples, or a buffer smaller than
+    /// the fields describe.
     void GetMinMaxValue(double& min, double& max);
 
 private:

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -295,13 +296,13 @@ VolumeData* CreateHeadPhantom(int dimX, int dimY, int dimZ) {
     const float spacings[3] = {kHeadPhantomExtentMm / float(dimX),
                                kHeadPhantomExtentMm / float(dimY),
                                kHeadPhantomExtentMm / float(dimZ)};
-    VolumeData* volume = new VolumeData();
+    std::unique_ptr<VolumeData> volume(new VolumeData());
     volume->SetDataType(VolumeData::dtUint16);
     volume->SetDimensions(dims);
     volume->SetSpacings(spacings);
-    volume->Allocate();
+    volume->Allocate();  // throws std::bad_alloc when memory runs out
     FillHeadPhantom(static_cast<uint16_t*>(volume->GetData()), dims);
-    return volume;
+    return volume.release();
 }
 
 VolumeData* CreateHeadPhantom(int size) {

@@ -99,7 +99,8 @@ void FillHeadPhantom(uint16_t* voxels, const int dims[3]);
 
 // Builds a new dtUint16 VolumeData of dims size^3 (spacing 256 / size mm), or of the given
 // dims, holding the phantom. The caller owns (deletes) the volume. Returns null for
-// non-positive dimensions and for grids of 2^31 bytes or more, which a VolumeData cannot hold.
+// non-positive dimensions and for grids of 2^31 bytes or more, which a VolumeData cannot hold;
+// throws std::bad_alloc when there is not enough memory.
 VolumeData* CreateHeadPhantom(int size = 256);
 VolumeData* CreateHeadPhantom(int dimX, int dimY, int dimZ);
 

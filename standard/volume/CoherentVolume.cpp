@@ -700,6 +700,10 @@ float CoherentVolume::GetValueThroughBlocks(int x, int y, int z) {
 void CoherentVolume::GetMinMaxValue(double& min, double& max) {
     const std::int64_t count = BlockCount();
     if (count < 1) return;
+    if (dataType.isFloat) {
+        FiniteMinMax(count, min, max);
+        return;
+    }
     float lo, hi;
     blockArray->GetBlock(0)->GetMinMax(lo, hi);
     // every block in index order (bz outer, bx inner), block 0 included
@@ -708,6 +712,38 @@ void CoherentVolume::GetMinMaxValue(double& min, double& max) {
         blockArray->GetBlock(static_cast<int>(b))->GetMinMax(blockLo, blockHi);
         if (!(blockLo > lo)) lo = blockLo;
         if (!(hi > blockHi)) hi = blockHi;
+    }
+    min = static_cast<double>(lo);
+    max = static_cast<double>(hi);
+}
+
+void CoherentVolume::FiniteMinMax(std::int64_t count, double& min, double& max) {
+    // The voxels themselves are read: a block's own range cannot leave NaN out (its running
+    // range restarts after one). Uniform blocks hold their one value in minValue.
+    bool found = false;
+    float lo = 0.0f;
+    float hi = 0.0f;
+    auto take = [&](float v) {
+        if (!std::isfinite(v)) return;
+        if (!found || lo > v) lo = v;
+        if (!found || hi < v) hi = v;
+        found = true;
+    };
+    for (std::int64_t b = 0; b < count; ++b) {
+        Block* block = blockArray->GetBlock(static_cast<int>(b));
+        auto* typed = dynamic_cast<TBlock<float>*>(block);
+        if (typed == nullptr) {  // a block array of another kind: its ranges are all there is
+            float blockLo, blockHi;
+            block->GetMinMax(blockLo, blockHi);
+            take(blockLo);
+            take(blockHi);
+        } else if (typed->data == nullptr) {
+            take(typed->minValue);
+        } else {
+            const std::int64_t n = static_cast<std::int64_t>(typed->slicePitch) * typed->depth_;
+            for (std::int64_t i = 0; i < n; ++i)
+                take(typed->data[i]);
+        }
     }
     min = static_cast<double>(lo);
     max = static_cast<double>(hi);

@@ -1,9 +1,11 @@
 // VolumeData: the dense sample buffer, its deep copies and its value range.
 #include "VolumeData.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "volume/SampleTypes.h"
 #include "volume/TripleCopy.h"
@@ -86,7 +88,10 @@ void VolumeData::Allocate() {
     Clean();
     std::size_t bytes = 0;
     if (!CheckedVolumeBytes(dataType.bitCount >> 3, dimensions, bytes)) return;
-    AdoptBuffer(std::malloc(bytes), bytes);
+    void* buffer = std::malloc(bytes);
+    // Out of memory: the volume stays empty, and the caller hears of it as from operator new.
+    if (buffer == nullptr) throw std::bad_alloc();
+    AdoptBuffer(buffer, bytes);
 }
 
 void VolumeData::Clean() {
@@ -147,11 +152,25 @@ void VolumeData::GetMinMaxValue(double& min, double& max) {
     VisitSampleType(dataType, [&](auto tag) {
         using T = typename decltype(tag)::type;
         const T* samples = static_cast<const T*>(data);
-        // Both start at the first sample; compared in T itself.
-        T lo = samples[0];
-        T hi = samples[0];
-        for (std::size_t i = 1; i < count; ++i) {
+        std::size_t first = 0;
+        if constexpr (std::is_floating_point_v<T>) {
+            // NaN and infinities have no place in a value range: they are left out, and a
+            // volume holding nothing else has the range 0 .. 0.
+            while (first < count && !std::isfinite(samples[first]))
+                ++first;
+            if (first == count) {
+                min = max = 0.0;
+                return;
+            }
+        }
+        // Both start at the first (finite) sample; compared in T itself.
+        T lo = samples[first];
+        T hi = samples[first];
+        for (std::size_t i = first + 1; i < count; ++i) {
             const T s = samples[i];
+            if constexpr (std::is_floating_point_v<T>) {
+                if (!std::isfinite(s)) continue;
+            }
             if (lo > s) lo = s;
             if (hi < s) hi = s;
         }

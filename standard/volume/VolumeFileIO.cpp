@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <cstring>
 
 #include "volume/SampleTypes.h"
@@ -102,7 +103,7 @@ bool VolumeFileIO::ReadStructured(VolumeData& volume, FILE* file) {
     // A crafted header must not make us allocate what the file cannot fill.
     if (!StreamHolds(file, bytes)) return false;
     void* fresh = std::malloc(bytes);
-    if (fresh == nullptr) return false;
+    if (fresh == nullptr) throw std::bad_alloc();  // the volume is left as it was
     if (std::fread(fresh, 1, bytes, file) != bytes) {
         std::free(fresh);
         return false;
@@ -130,7 +131,7 @@ bool VolumeFileIO::ReadRaw(VolumeData& volume, FILE* file) {
     }
     const std::size_t size = static_cast<std::size_t>(volume.dataType.bitCount >> 3);
     void* fresh = std::malloc(bytes);
-    if (fresh == nullptr) return false;
+    if (fresh == nullptr) throw std::bad_alloc();  // the volume is left as it was
     if (std::fread(fresh, size, bytes / size, file) != bytes / size) {
         std::free(fresh);
         return false;

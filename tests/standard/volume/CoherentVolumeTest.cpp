@@ -443,3 +443,37 @@ TEST(CoherentVolume, RangeCoversTheBlocksOfTheCurrentBlockCounts) {
     EXPECT_EQ(hi, 73.0);
     EXPECT_EQ(cv.GetValue(3, 3, 3), 73.0f);
 }
+
+// NaN and infinities are left out of the value range wherever they lie (first, after a finite
+// sample, filling a whole block), by the volume and by its bricked copy alike; with nothing
+// finite the range is 0 .. 0.
+TEST(CoherentVolume, RangeLeavesOutNonFiniteSamplesAsTheVolumeDoes) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        std::vector<float> samples;  // 2 x 2 x 2, bricked as two 2 x 2 x 1 blocks
+        double lo, hi;
+    };
+    const Case cases[] = {
+        {{nan, 3, inf, -2, -inf, 7, nan, 1}, -2, 7},
+        {{0, nan, 5, 5, 5, 5, 5, 5}, 0, 5},  // a block's own scan restarts after the NaN
+        {{nan, nan, nan, nan, 4, 4, 4, 4}, 4, 4},
+        {{inf, -inf, inf, inf, nan, nan, nan, nan}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        VolumeData v = MakeVolume<float>(
+            2, 2, 2, [&](int x, int y, int z) { return c.samples[size_t(x + 2 * (y + 2 * z))]; });
+        double lo = 0.5, hi = 0.5;
+        v.GetMinMaxValue(lo, hi);
+        EXPECT_EQ(lo, c.lo) << c.samples[0];
+        EXPECT_EQ(hi, c.hi) << c.samples[0];
+        CoherentVolume bricked;
+        const int slab[3] = {2, 2, 1};
+        bricked.SetBlockSize(slab);
+        bricked.SetData(&v);
+        lo = hi = 0.5;
+        bricked.GetMinMaxValue(lo, hi);
+        EXPECT_EQ(lo, c.lo) << c.samples[0];
+        EXPECT_EQ(hi, c.hi) << c.samples[0];
+    }
+}

@@ -1,9 +1,14 @@
 // VolumeData: defaults, buffer lifecycle, value range, deep copies, and both
 // file formats including every kind of malformed structured file.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
+#include <new>
 
 #include "VolumeData.h"
 #include "VolumeTestUtil.h"
@@ -83,6 +88,46 @@ TEST(VolumeData, MinMaxWorkedExamples) {
     // isFloat wins even with isSigned 0: -2.5 read as uint32 would be the larger value
     EXPECT_EQ(range(DataType{true, false, 32}, bytesOf(3.25f, -2.5f), 2),
               std::make_pair(-2.5, 3.25));
+}
+
+// Memory running out in Allocate throws the allocator's exception and leaves the volume empty,
+// while a zero-sized volume is no error. The allocation of 2 GB fails in a child process whose
+// address space may grow by 256 MB only.
+TEST(VolumeData, AllocateThrowsWhenMemoryRunsOut) {
+    VolumeData zero;
+    const int none[3] = {0, 4, 4};
+    zero.SetDimensions(none);
+    EXPECT_NO_THROW(zero.Allocate());
+    EXPECT_EQ(zero.GetData(), nullptr);
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "address-space limits do not work under AddressSanitizer";
+#endif
+    const pid_t child = fork();
+    if (child == 0) {
+        long pages = 0;
+        FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) _exit(3);
+        const rlim_t bytes = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(256) << 20);
+        const struct rlimit limit = {bytes, bytes};
+        setrlimit(RLIMIT_AS, &limit);
+        VolumeData v;
+        v.SetDataType(VolumeData::dtUint16);
+        const int small[3] = {4, 4, 4};
+        v.SetDimensions(small);
+        v.Allocate();  // a buffer for the failed allocation to release
+        const int huge[3] = {1000, 1000, 1000};
+        v.SetDimensions(huge);
+        try {
+            v.Allocate();
+        } catch (const std::bad_alloc&) {
+            _exit(v.GetData() == nullptr ? 0 : 2);
+        }
+        _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: nothing thrown, 2: a buffer left, 3: no statm";
 }
 
 TEST(VolumeData, MinMaxLeavesOutputsUnchangedWithoutSamples) {
