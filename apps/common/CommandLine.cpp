@@ -31,7 +31,27 @@ std::string FloatProblem(const std::string& text, double* value) {
     return "";
 }
 
+// Options of several values must get all of them (every time they are given): CLI11 takes
+// fewer when the last occurrence wins.
+void CheckValueCounts(const CLI::App& app) {
+    for (const CLI::Option* option : app.get_options()) {
+        const int count = option->get_items_expected_max();
+        if (count > 1 && option->count() > 0 && option->results().size() % size_t(count) != 0) {
+            throw InputError(option->get_name() + ": expected " + std::to_string(count) +
+                             " values (" + option->get_type_name() + ")");
+        }
+    }
+    for (const CLI::App* group : app.get_subcommands([](const CLI::App*) { return true; }))
+        CheckValueCounts(*group);
+}
+
 }  // namespace
+
+std::unique_ptr<CLI::App> NewApp(const std::string& description, const std::string& name) {
+    std::unique_ptr<CLI::App> app(new CLI::App(description, name));
+    app->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    return app;
+}
 
 CLI::Validator Float(double low, double high, const std::string& what) {
     return CLI::Validator(
@@ -122,6 +142,7 @@ bool Parse(CLI::App& app, int argc, char** argv, const std::string& volumeFile) 
         }
         throw InputError(message);
     }
+    CheckValueCounts(app);
     const std::vector<std::string> rest = app.remaining();
     if (!rest.empty()) {
         const std::string& first = rest.front();

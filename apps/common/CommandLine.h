@@ -4,9 +4,13 @@
 
 #include <CLI/CLI.hpp>
 
+#include <memory>
 #include <string>
 
 namespace cmdline {
+
+// A command line whose options, given twice, take the last value(s), as they always have.
+std::unique_ptr<CLI::App> NewApp(const std::string& description, const std::string& name);
 
 // A number that single-precision arithmetic can use: decimal, finite, and either zero or of a
 // magnitude of at least FLT_MIN (about 1.2e-38; smaller ones are denormal, lose their precision

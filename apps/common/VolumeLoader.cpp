@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "VolumeData.h"
 
@@ -86,17 +85,11 @@ long long SampleBytes(const int dims[3], const DataType& type) {
     return bytes > 0x7fffffffLL ? -1 : bytes;
 }
 
-std::unique_ptr<VolumeData> NewVolume(const std::string& path, long long bytes) {
-    try {
-        return std::unique_ptr<VolumeData>(new VolumeData());
-    } catch (const std::bad_alloc&) {
-        throw InputError(path + ": not enough memory for " + std::to_string(bytes) + " bytes");
-    }
-}
-
-void CheckAllocated(const VolumeData& volume, const std::string& path, long long bytes) {
+// The reads below leave the volume empty only when the file changed under them (its length was
+// checked): memory running out reaches the caller as std::bad_alloc.
+void CheckRead(const VolumeData& volume, const std::string& path, long long bytes) {
     if (bytes > 0 && volume.GetData() == nullptr) {
-        throw InputError(path + ": not enough memory for " + std::to_string(bytes) + " bytes");
+        throw InputError(path + ": cannot read the samples (the file changed while reading?)");
     }
 }
 
@@ -176,13 +169,9 @@ std::unique_ptr<VolumeData> LoadStructuredVolume(const std::string& path) {
                          DataTypeName(type) + " volume (header 32 + samples)");
     }
 
-    std::unique_ptr<VolumeData> volume = NewVolume(path, bytes);
-    try {
-        volume->ReadStructuredFile(path.c_str());
-    } catch (const std::bad_alloc&) {
-        throw InputError(path + ": not enough memory for " + std::to_string(bytes) + " bytes");
-    }
-    CheckAllocated(*volume, path, bytes);
+    std::unique_ptr<VolumeData> volume(new VolumeData());
+    volume->ReadStructuredFile(path.c_str());
+    CheckRead(*volume, path, bytes);
     return volume;
 }
 
@@ -201,15 +190,11 @@ std::unique_ptr<VolumeData> LoadRawVolume(const std::string& path, const int dim
                          std::to_string(bytes) + " for " + DimsText(dims) + " " +
                          DataTypeName(type) + " samples");
     }
-    std::unique_ptr<VolumeData> volume = NewVolume(path, bytes);
+    std::unique_ptr<VolumeData> volume(new VolumeData());
     volume->SetDataType(type);
     volume->SetDimensions(dims);
     volume->SetSpacings(spacings);
-    try {
-        volume->ReadRawFile(file);
-    } catch (const std::bad_alloc&) {
-        throw InputError(path + ": not enough memory for " + std::to_string(bytes) + " bytes");
-    }
-    CheckAllocated(*volume, path, bytes);
+    volume->ReadRawFile(file);
+    CheckRead(*volume, path, bytes);
     return volume;
 }

@@ -26,11 +26,11 @@ std::string DataTypeName(const DataType& type);
 // Reads a structured volume file (32-byte header, then the samples). The header is checked
 // before anything is allocated: positive dimensions, finite positive spacings, a known sample
 // type, at most 2^31 - 1 sample bytes, and a file length of exactly 32 + sample bytes.
-// Throws InputError naming `path`.
+// Throws InputError naming `path`, std::bad_alloc when memory runs out.
 std::unique_ptr<VolumeData> LoadStructuredVolume(const std::string& path);
 
 // Reads a raw sample file of dims[0] x dims[1] x dims[2] samples of `type`, x fastest, little
 // endian, no header; its length must be exactly the sample bytes. Throws InputError naming
-// `path`.
+// `path`, std::bad_alloc when memory runs out.
 std::unique_ptr<VolumeData> LoadRawVolume(const std::string& path, const int dims[3],
                                           const DataType& type, const float spacings[3]);

@@ -18,8 +18,8 @@ RenderOptions::RenderOptions() = default;
 RenderOptions::~RenderOptions() = default;
 
 bool ParseRenderOptions(int argc, char** argv, RenderOptions* options) {
-    options->app.reset(new CLI::App("Renders a view of a volume to a PNG file, without a display.",
-                                    "kestrel-render"));
+    options->app = cmdline::NewApp("Renders a view of a volume to a PNG file, without a display.",
+                                   "kestrel-render");
     CLI::App& app = *options->app;
     options->volume.AddTo(app);
     options->views.reset(new ViewChoice(app, true));

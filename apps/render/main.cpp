@@ -1,6 +1,5 @@
 // kestrel-render: batch and headless rendering of a view of a volume to a PNG file.
 #include <GL/glew.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,7 +16,7 @@
 #include "FlyThrough.h"
 #include "CUDAInit.h"
 #include "OffscreenGL.h"
-#include "PngOutput.h"
+#include "OutputFile.h"
 #include "RenderOptions.h"
 #include "Scene.h"
 #include "SceneParam.h"
@@ -52,7 +51,7 @@ std::string NumberedPath(const std::string& path, int index) {
 // The fly-through camera: the view (or its endoscopy slice) from --eye looking along --look, one
 // frame, or --frames N along the path to --eye-to written as numbered PNGs.
 int RunFlyThrough(const RenderOptions& options, VolumeData* volume, OffscreenGL& gl,
-                  AtomicOutputFile* single) {
+                  OutputFile* single) {
     int dims[3];
     float spacings[3];
     volume->GetDimensions(dims);
@@ -129,14 +128,14 @@ int RunFlyThrough(const RenderOptions& options, VolumeData* volume, OffscreenGL&
         milliseconds.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
         if (options.path) {
             lastPath = NumberedPath(options.outputPath, frame + 1);
-            AtomicOutputFile output(lastPath);
-            if (!output.Open(&reason) ||
+            OutputFile output("--output", lastPath);
+            if (!output.Open({options.volume.file, options.volume.raw}, &reason) ||
                 !output.CommitPng(picture, options.width, options.height, &reason)) {
-                return Fail(kExitFailure, "--output " + lastPath + ": " + reason);
+                return Fail(kExitFailure, reason);
             }
         } else if (frame == 0 &&
                    !single->CommitPng(picture, options.width, options.height, &reason)) {
-            return Fail(kExitFailure, "--output " + options.outputPath + ": " + reason);
+            return Fail(kExitFailure, reason);
         }
     }
 
@@ -170,17 +169,14 @@ int Run(int argc, char** argv) {
         return Fail(kExitBadInput, error.what());
     }
 
-    // Claim the output first: an unwritable destination fails before any work.
-    struct stat existing;
-    if (stat(options.outputPath.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
-        return Fail(kExitBadInput, "--output " + options.outputPath + ": is a folder, not a file");
-    }
-    // A path writes numbered files next to it: claim the first of them instead.
-    AtomicOutputFile output(options.path ? NumberedPath(options.outputPath, 1)
-                                         : options.outputPath);
+    // Claim the output first: a destination that must not or cannot be written fails before
+    // any work. A path writes numbered files next to it: claim the first of them instead.
+    OutputFile output("--output",
+                      options.path ? NumberedPath(options.outputPath, 1) : options.outputPath);
     std::string reason;
-    if (!output.Open(&reason))
-        return Fail(kExitBadInput, "--output " + options.outputPath + ": " + reason);
+    if (!output.Open({options.volume.file, options.volume.raw}, &reason)) {
+        return Fail(kExitBadInput, reason);
+    }
 
     std::unique_ptr<VolumeData> volume;
     try {
@@ -233,7 +229,7 @@ int Run(int argc, char** argv) {
     }
 
     if (!output.CommitPng(picture, options.width, options.height, &reason)) {
-        return Fail(kExitFailure, "--output " + options.outputPath + ": " + reason);
+        return Fail(kExitFailure, reason);
     }
 
     const std::string typeName = DataTypeName(volume->GetDataType());

@@ -16,14 +16,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "AbstractScene.h"
 #include "CUDAInit.h"
 #include "EndoscopyPair.h"
-#include "PngWriter.h"
+#include "OutputFile.h"
 #include "RetStatus.h"
 #include "TransferFunctionPanel.h"
 #include "Scene.h"
@@ -48,7 +50,6 @@ struct Host {
     bool scriptPlayed = false;
     int framesAfterScript = 0;
     bool shotRequested = false;
-    int shotCounter = 0;
     bool destroyed = false;
     int exitCode = 0;
 };
@@ -108,8 +109,18 @@ void Quit(int code) {
     std::_Exit(code);
 }
 
-// Reads the back buffer (the frame just rendered) and writes it as PNG.
-bool SaveFrame(std::string const& path) {
+// The files the viewer reads, which no screenshot may replace.
+std::vector<std::string> Inputs() {
+    return {g.options.volume.file, g.options.volume.raw};
+}
+
+// Reads the back buffer (the frame just rendered) and writes it as PNG to `output`'s path.
+bool SaveFrame(OutputFile& output) {
+    std::string error;
+    if (!output.Open(Inputs(), &error)) {
+        std::fprintf(stderr, "%s: cannot save screenshot: %s\n", kProgram, error.c_str());
+        return false;
+    }
     std::vector<uint8_t> pixels(static_cast<size_t>(g.width) * g.height * 4);
     glReadBuffer(GL_BACK);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
@@ -117,14 +128,26 @@ bool SaveFrame(std::string const& path) {
     // a screenshot shows the window as seen: opaque
     for (size_t i = 3; i < pixels.size(); i += 4)
         pixels[i] = 255;
-    std::string error;
-    if (!WritePng(path, g.width, g.height, pixels.data(), &error)) {
-        std::fprintf(stderr, "%s: cannot save screenshot %s\n", kProgram, error.c_str());
+    if (!output.CommitPng(pixels, g.width, g.height, &error)) {
+        std::fprintf(stderr, "%s: cannot save screenshot: %s\n", kProgram, error.c_str());
         return false;
     }
-    std::printf("%s: saved %s (%dx%d)\n", kProgram, path.c_str(), g.width, g.height);
+    std::printf("%s: saved %s (%dx%d)\n", kProgram, output.Target().c_str(), g.width, g.height);
     std::fflush(stdout);
     return true;
+}
+
+// The screenshot key: the next kestrel-viewer-NNN.png after the highest present in --shot-dir,
+// never replacing an earlier one; a failure is reported and the viewer goes on.
+void SaveNumberedFrame() {
+    std::string path;
+    std::string error;
+    if (!ReserveNumberedFile(g.options.shotDir, "kestrel-viewer-", ".png", &path, &error)) {
+        std::fprintf(stderr, "%s: cannot save screenshot: %s\n", kProgram, error.c_str());
+        return;
+    }
+    OutputFile shot("screenshot", path);
+    if (!SaveFrame(shot)) unlink(path.c_str());  // give the reserved name back
 }
 
 // ---- event callbacks: one scene handler each -------------------------------
@@ -282,14 +305,15 @@ void OnDisplay() {
 
     if (g.shotRequested) {
         g.shotRequested = false;
-        char name[64];
-        std::snprintf(name, sizeof name, "/kestrel-viewer-%03d.png", ++g.shotCounter);
-        SaveFrame(g.options.shotDir + name);
+        SaveNumberedFrame();
     }
     bool const finished = scripted && g.scriptPlayed && g.framesAfterScript >= g.options.frames;
-    if (finished && !g.options.screenshot.empty() && !SaveFrame(g.options.screenshot)) {
-        Quit(1);
-        return;
+    if (finished && !g.options.screenshot.empty()) {
+        OutputFile shot("--screenshot", g.options.screenshot);
+        if (!SaveFrame(shot)) {
+            Quit(1);
+            return;
+        }
     }
     glutSwapBuffers();
 
@@ -333,9 +357,19 @@ Display* OpenDisplay() {
     return display;
 }
 
-}  // namespace
+// Runs the body of a GLUT callback: the allocator's out-of-memory exception must not unwind
+// through freeglut's C frames; it ends the viewer with one line, as outside the main loop.
+template <typename Body>
+void Guarded(Body body) {
+    try {
+        body();
+    } catch (std::bad_alloc const&) {
+        std::fprintf(stderr, "%s: out of memory\n", kProgram);
+        Quit(1);
+    }
+}
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     try {
         if (!ParseViewerOptions(argc, argv, &g.options)) {
             std::fputs(ViewerUsage(g.options).c_str(), stdout);
@@ -348,6 +382,12 @@ int main(int argc, char** argv) {
     std::string error;
     ParseEventScript(g.options.events, &g.script, &error);  // checked while parsing
     g.scriptPlayed = g.script.empty();
+    // A screenshot that could only fail, or would replace what it must not, fails at once.
+    if (!g.options.screenshot.empty() &&
+        !OutputFile("--screenshot", g.options.screenshot).Check(Inputs(), &error)) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+        return 2;
+    }
     Display* const probe = OpenDisplay();
     if (probe == nullptr) return 1;
 
@@ -404,16 +444,17 @@ int main(int argc, char** argv) {
     if (RGBATransferFunction1D* function = g.options.views->Chosen().EditableTransferFunction())
         tfpanel::Open(function, g.volume);
 
-    glutDisplayFunc(OnDisplay);
-    glutReshapeFunc(OnReshape);
-    glutMouseFunc(OnMouse);
-    glutMouseWheelFunc(OnWheel);
-    glutMotionFunc(OnMotion);
-    glutPassiveMotionFunc(OnMotion);
-    glutKeyboardFunc(OnKeyboard);
-    glutKeyboardUpFunc(OnKeyboardUp);
-    glutSpecialFunc(OnSpecial);
-    glutSpecialUpFunc(OnSpecialUp);
+    glutDisplayFunc([] { Guarded([] { OnDisplay(); }); });
+    glutReshapeFunc([](int w, int h) { Guarded([=] { OnReshape(w, h); }); });
+    glutMouseFunc([](int b, int s, int x, int y) { Guarded([=] { OnMouse(b, s, x, y); }); });
+    glutMouseWheelFunc([](int w, int d, int x, int y) { Guarded([=] { OnWheel(w, d, x, y); }); });
+    glutMotionFunc([](int x, int y) { Guarded([=] { OnMotion(x, y); }); });
+    glutPassiveMotionFunc([](int x, int y) { Guarded([=] { OnMotion(x, y); }); });
+    glutKeyboardFunc([](unsigned char k, int x, int y) { Guarded([=] { OnKeyboard(k, x, y); }); });
+    glutKeyboardUpFunc(
+        [](unsigned char k, int x, int y) { Guarded([=] { OnKeyboardUp(k, x, y); }); });
+    glutSpecialFunc([](int k, int x, int y) { Guarded([=] { OnSpecial(k, x, y); }); });
+    glutSpecialUpFunc([](int k, int x, int y) { Guarded([=] { OnSpecialUp(k, x, y); }); });
     glutCloseFunc(OnClose);
 
     glutMainLoop();
@@ -423,4 +464,18 @@ int main(int argc, char** argv) {
     g.viewScene = nullptr;
     g.scene = nullptr;
     return g.exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (std::bad_alloc const&) {
+        std::fprintf(stderr, "%s: out of memory\n", kProgram);
+        return 1;
+    } catch (std::exception const& failure) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, failure.what());
+        return 1;
+    }
 }

@@ -31,8 +31,8 @@ std::string ViewerUsage(ViewerOptions const& options) {
 }
 
 bool ParseViewerOptions(int argc, char** argv, ViewerOptions* options) {
-    options->app.reset(new CLI::App(
-        "Shows a Kestrel scene in a window and hands it the mouse and keys.", "kestrel-viewer"));
+    options->app = cmdline::NewApp(
+        "Shows a Kestrel scene in a window and hands it the mouse and keys.", "kestrel-viewer");
     CLI::App& app = *options->app;
     options->volume.AddTo(app);
     options->views.reset(new ViewChoice(app, false));
@@ -93,7 +93,7 @@ bool ParseViewerOptions(int argc, char** argv, ViewerOptions* options) {
         "  c           endoscopy slice: switch horizontal / vertical cut\n"
         "  x y z       endoscopy slice: camera at the volume's centre looking along\n"
         "              +x +y +z (X Y Z: -x -y -z; voxel coordinates)\n"
-        "  p           save a screenshot (kestrel-viewer-NNN.png in --shot-dir)\n"
+        "  p           save a screenshot (the next kestrel-viewer-NNN.png in --shot-dir)\n"
         "  q, Esc      quit\n" +
         options->views->KeysHelp());
 

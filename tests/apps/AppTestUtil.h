@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -92,23 +94,32 @@ struct RunResult {
     std::string err;
 };
 
-// Runs `args` (args[0] a path or a name in PATH) with stdout and stderr captured. `withDisplay`
-// false removes DISPLAY from the child's environment. Killed after `seconds`.
-inline RunResult RunApp(const std::vector<std::string>& args, bool withDisplay = true,
-                        double seconds = 120.0) {
+// A started child with its output files.
+struct Child {
+    pid_t pid = -1;
+    std::string outPath;
+    std::string errPath;
+};
+
+// Starts `args` (args[0] a path or a name in PATH) with stdout and stderr going to files.
+// `withDisplay` false removes DISPLAY from the child's environment; `inChild`, when given, runs in
+// the child just before exec (resource limits, signal dispositions).
+inline Child StartApp(const std::vector<std::string>& args, bool withDisplay = true,
+                      const std::function<void()>& inChild = nullptr) {
     static int counter = 0;
     const std::string base = ::testing::TempDir() + "kestrel_run_" + std::to_string(getpid()) +
                              "_" + std::to_string(counter++);
-    const std::string outPath = base + ".out";
-    const std::string errPath = base + ".err";
+    Child child;
+    child.outPath = base + ".out";
+    child.errPath = base + ".err";
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         if (withDisplay || std::strncmp(*entry, "DISPLAY=", 8) != 0) environment.push_back(*entry);
     }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    child.pid = fork();
+    if (child.pid == 0) {
+        const int out = open(child.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(child.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
         dup2(err, 2);
         std::vector<char*> argv;
@@ -120,30 +131,61 @@ inline RunResult RunApp(const std::vector<std::string>& args, bool withDisplay =
             envp.push_back(const_cast<char*>(e.c_str()));
         envp.push_back(nullptr);
         environ = envp.data();
+        if (inChild) inChild();
         execvp(argv[0], argv.data());
         _exit(127);
     }
+    return child;
+}
+
+// Waits for `child` (killed after `seconds`) and collects its output.
+inline RunResult FinishApp(const Child& child, double seconds = 120.0) {
     RunResult result;
     int status = 0;
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     bool finished = false;
     while (std::chrono::steady_clock::now() < end) {
-        if (waitpid(pid, &status, WNOHANG) == pid) {
+        if (waitpid(child.pid, &status, WNOHANG) == child.pid) {
             finished = true;
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (!finished) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
+        kill(child.pid, SIGKILL);
+        waitpid(child.pid, &status, 0);
     }
     result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-    result.out = ReadText(outPath);
-    result.err = ReadText(errPath);
-    std::remove(outPath.c_str());
-    std::remove(errPath.c_str());
+    result.out = ReadText(child.outPath);
+    result.err = ReadText(child.errPath);
+    std::remove(child.outPath.c_str());
+    std::remove(child.errPath.c_str());
     return result;
+}
+
+// StartApp, then FinishApp.
+inline RunResult RunApp(const std::vector<std::string>& args, bool withDisplay = true,
+                        double seconds = 120.0, const std::function<void()>& inChild = nullptr) {
+    return FinishApp(StartApp(args, withDisplay, inChild), seconds);
+}
+
+// For StartApp's inChild: limits the child's address space to `bytes`, so that a large
+// allocation fails. Not usable with AddressSanitizer, which reserves terabytes of shadow.
+inline std::function<void()> AddressSpaceLimit(rlim_t bytes) {
+    return [bytes] {
+        const struct rlimit limit = {bytes, bytes};
+        setrlimit(RLIMIT_AS, &limit);
+    };
+}
+
+// For StartApp's inChild: files may grow to `bytes` only, and a write beyond fails with EFBIG
+// instead of killing the child.
+inline std::function<void()> FileSizeLimit(rlim_t bytes) {
+    return [bytes] {
+        signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {bytes, bytes};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    };
 }
 
 // A volume written byte by byte in the structured layout: int32 dims[3], float32 spacings[3],

@@ -253,6 +253,42 @@ TEST(RenderToolFiles, RawSpacingAndNoGridTakeEffect) {
     EXPECT_GT(BrightBox(grid, 128).count, 20);
 }
 
+// The bounds of spacing and zoom are usable to their ends: the bar at isotropic spacings 1e-6
+// and 1e6 gives the picture of spacing 1 (the camera fits the extent, whatever its scale); zoom
+// 1e4 fills the picture with the plateau's white and zoom 1e-4 shrinks it below a pixel.
+TEST(RenderToolFiles, SpacingAndZoomBoundsAreUsable) {
+    const Picture unit = RenderBar("unit-spacing", {});
+    for (const char* spacing : {"1e-6", "1e6"}) {
+        const Picture scaled =
+            RenderBar(std::string("spacing-") + spacing, {"--spacing", spacing, spacing, spacing});
+        EXPECT_LE(MaxDifference(scaled, unit), 1) << spacing;
+    }
+    const Picture near = RenderPlateau("zoom-max", {"--zoom", "1e4"});
+    EXPECT_EQ(BrightBox(near, 250).count, 100 * 100);
+    EXPECT_LE(BrightBox(RenderPlateau("zoom-min", {"--zoom", "1e-4"}), 0).count, 1);
+}
+
+// NaN and infinite samples are counted once on stderr and left out of the default window: the
+// plateau of 0 .. 150 with two of them renders as the plateau does.
+TEST(RenderToolFiles, NonFiniteSamplesAreCountedAndLeftOutOfTheWindow) {
+    const std::string folder = TempFolder("nonfinite");
+    const int n = 16;
+    std::vector<float> samples(size_t(n) * n * n, 150.0f);
+    samples[0] = 0.0f;
+    samples[1] = std::nanf("");
+    samples[2] = INFINITY;
+    const std::string file = folder + "/plateau.f32";
+    WriteBytes(file, samples.data(), samples.size() * sizeof(float));
+    const std::string output = folder + "/out.png";
+    const RunResult r = Render({"--raw", file, "--dims", "16", "16", "16", "--type", "float32",
+                                "--size", "100x100", "-o", output});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(CountLines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find("2 samples are not finite"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("window 150 / 75"), std::string::npos) << r.out;
+    EXPECT_EQ(LoadPicture(output).At(50, 50), 255);
+}
+
 TEST(RenderToolCommandLine, HelpListsTheOptions) {
     const RunResult r = Render({"--help"});
     ASSERT_EQ(r.code, 0);
@@ -288,6 +324,9 @@ TEST(RenderToolCommandLine, BadInputGivesOneLineExitCode2AndNoOutput) {
     const std::string raw = folder + "/vol.raw";
     WriteBytes(raw, samples.data(), 100);
     const std::string missing = folder + "/missing.kvol";
+    const std::string hugeSpacing = folder + "/huge.kvol";  // finite, but past the camera maths
+    const float huge[3] = {1e19f, 1e19f, 1e19f};
+    WriteStructured(hugeSpacing, dims4, huge, 0, 0, 8, samples.data(), 64);
 
     struct Case {
         std::vector<std::string> args;
@@ -317,10 +356,30 @@ TEST(RenderToolCommandLine, BadInputGivesOneLineExitCode2AndNoOutput) {
         {{negativeSpacing}, negativeSpacing},
         {{tiny}, tiny},
         {{tiny, shortFile}, shortFile},
+        {{hugeSpacing}, hugeSpacing},
+        // empty names, and numbers too small or too large in magnitude for the camera maths
+        {{""}, "VOLUME: empty"},
+        {{"--raw", ""}, "--raw: empty"},
+        {{"--output", ""}, "--output: empty"},
+        {{"--window", "1e-38", "0"}, "too small"},
+        {{"--zoom", "1e-38"}, "too small"},
+        {{"--raw", raw, "--dims", "4", "4", "4", "--type", "uint8", "--spacing", "1e-45", "1", "1"},
+         "too small"},
+        {{"--raw", raw, "--dims", "4", "4", "4", "--type", "uint8", "--spacing", "3e38", "1", "1"},
+         "--spacing"},
+        {{"--raw", raw, "--dims", "4", "4", "4", "--type", "uint8", "--spacing", "1e-20", "1", "1"},
+         "--spacing"},
+        {{"--raw", raw, "--dims", "4", "4", "4", "--type", "uint8", "--spacing", "1", "1.1e6", "1"},
+         "--spacing"},
+        {{"--raw", raw, "--dims", "4", "4", "4", "--type", "uint8", "--spacing", "1", "1", "9e-7"},
+         "--spacing"},
+        {{"--zoom", "1e30"}, "--zoom"},
+        {{"--zoom", "1.1e4"}, "--zoom"},
+        {{"--zoom", "9e-5"}, "--zoom"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
-        args.insert(args.end(), {"--output", output});
+        args.insert(args.begin(), {"--output", output});  // a later --output "" wins
         const RunResult r = Render(args);
         EXPECT_EQ(r.code, 2) << c.mentions << ": " << r.err;
         EXPECT_EQ(CountLines(r.err), 1) << r.err;
@@ -329,7 +388,7 @@ TEST(RenderToolCommandLine, BadInputGivesOneLineExitCode2AndNoOutput) {
         EXPECT_FALSE(FileExists(output)) << c.mentions;
     }
     // Nothing but the inputs is left behind.
-    EXPECT_EQ(FolderEntries(folder).size(), 6u);
+    EXPECT_EQ(FolderEntries(folder).size(), 7u);
 
     // An unwritable destination is named and fails before any rendering.
     const RunResult denied = Render({"--output", folder + "/no/such/dir/x.png"});
