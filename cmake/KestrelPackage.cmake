@@ -1,5 +1,7 @@
 # Installation and the CMake package: find_package(Kestrel CONFIG REQUIRED) gives
-# Kestrel::KestrelStandard, Kestrel::KestrelCUDA and Kestrel::KestrelScene.
+# Kestrel::KestrelStandard, Kestrel::KestrelCUDA and Kestrel::KestrelScene; the optional
+# component KestrelIO (find_package(Kestrel CONFIG REQUIRED COMPONENTS KestrelIO)) gives
+# Kestrel::KestrelIO.
 include(CMakePackageConfigHelpers)
 
 set(KESTREL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kestrel)
@@ -17,6 +19,19 @@ install(FILES ${KESTREL_PUBLIC_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/
 install(EXPORT KestrelTargets
   NAMESPACE Kestrel::
   DESTINATION ${KESTREL_CMAKE_DIR})
+
+if(TARGET KestrelIO)
+  install(TARGETS KestrelIO
+    EXPORT KestrelIOTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Kestrel)
+  install(FILES ${PROJECT_SOURCE_DIR}/io/ScanLoader.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Kestrel)
+  install(EXPORT KestrelIOTargets
+    NAMESPACE Kestrel::
+    DESTINATION ${KESTREL_CMAKE_DIR})
+endif()
 
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/KestrelConfig.cmake.in
   ${PROJECT_BINARY_DIR}/KestrelConfig.cmake

@@ -20,10 +20,16 @@
 #else
 #define KESTREL_CUDA_API __declspec(dllimport)
 #endif
+#if defined(KESTREL_IO_BUILD)
+#define KESTREL_IO_API __declspec(dllexport)
+#else
+#define KESTREL_IO_API __declspec(dllimport)
+#endif
 #else
 #define KESTREL_STANDARD_API __attribute__((visibility("default")))
 #define KESTREL_SCENE_API __attribute__((visibility("default")))
 #define KESTREL_CUDA_API __attribute__((visibility("default")))
+#define KESTREL_IO_API __attribute__((visibility("default")))
 #endif
 
 // Inline code that KestrelCUDA's device back end compiles for the GPU as well (the cell walk, the

@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libglew-dev freeglut3-dev libgl-dev libglu1-mesa-dev libx11-dev libpng-dev
+  libgdcm-dev libnifti2-dev libteem-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libimgui-dev
   clang libclang-rt-14-dev clang-format
   xvfb xauth libgl1-mesa-dri xdotool x11-utils

@@ -1,0 +1,417 @@
+// DICOM series (a folder, a DICOMDIR's folder, or one multi-frame file) through GDCM.
+#include <gdcmDirectory.h>
+#include <gdcmImageReader.h>
+#include <gdcmScanner.h>
+#include <gdcmTag.h>
+#include <gdcmTrace.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+
+#include "ScanSamples.h"
+
+namespace kestrel_io {
+
+namespace {
+
+const gdcm::Tag kSeriesUid(0x0020, 0x000e);
+const gdcm::Tag kSeriesNumber(0x0020, 0x0011);
+const gdcm::Tag kModality(0x0008, 0x0060);
+const gdcm::Tag kSeriesDescription(0x0008, 0x103e);
+const gdcm::Tag kRows(0x0028, 0x0010);
+const gdcm::Tag kColumns(0x0028, 0x0011);
+const gdcm::Tag kPosition(0x0020, 0x0032);
+const gdcm::Tag kOrientation(0x0020, 0x0037);
+const gdcm::Tag kFrames(0x0028, 0x0008);
+
+// Positions closer than this along the slice normal (mm) are the same position.
+constexpr double kSamePosition = 1e-3;
+// Gaps that differ from the typical one by more than this fraction make uneven spacing.
+constexpr double kUnevenFraction = 0.01;
+// A gap this many times the typical one means slices are missing.
+constexpr double kMissingFactor = 1.5;
+
+bool IsFolder(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string Trimmed(const char* value) {
+    std::string text = value != nullptr ? value : "";
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+    while (!text.empty() && text.front() == ' ') text.erase(text.begin());
+    return text;
+}
+
+// Backslash-separated decimal strings; false unless exactly `count` numbers.
+bool ParseNumbers(const std::string& text, int count, double* out) {
+    std::stringstream stream(text);
+    std::string item;
+    int n = 0;
+    while (std::getline(stream, item, '\\')) {
+        if (n == count) return false;
+        char* end = nullptr;
+        out[n] = std::strtod(item.c_str(), &end);
+        if (end == item.c_str() || !std::isfinite(out[n])) return false;
+        ++n;
+    }
+    return n == count;
+}
+
+bool HasDicomdirName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) {
+        return char(std::toupper(c));
+    });
+    return name == "DICOMDIR";
+}
+
+struct Slice {
+    std::string file;
+    double position = 0.0;  // along the slice normal, mm
+};
+
+struct Series {
+    DicomSeriesSummary summary;
+    std::vector<std::string> files;
+};
+
+// The image files under `path`, grouped into series, largest first. A DICOMDIR stands for
+// the folder it indexes.
+std::vector<Series> FindSeries(const std::string& path, gdcm::Scanner& scanner) {
+    gdcm::Directory::FilenamesType files;
+    std::string folder = IsFolder(path) ? path : "";
+    if (folder.empty() && HasDicomdirName(path)) {
+        const std::size_t slash = path.find_last_of('/');
+        folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    }
+    if (!folder.empty()) {
+        gdcm::Directory directory;
+        directory.Load(folder, true);
+        files = directory.GetFilenames();
+    } else {
+        files.push_back(path);
+    }
+    for (const gdcm::Tag& tag : {kSeriesUid, kSeriesNumber, kModality, kSeriesDescription, kRows,
+                                 kColumns, kPosition, kOrientation, kFrames}) {
+        scanner.AddTag(tag);
+    }
+    scanner.Scan(files);
+
+    std::map<std::string, Series> byUid;
+    for (const std::string& file : files) {
+        if (!scanner.IsKey(file.c_str())) continue;
+        const std::string rows = Trimmed(scanner.GetValue(file.c_str(), kRows));
+        const std::string columns = Trimmed(scanner.GetValue(file.c_str(), kColumns));
+        if (rows.empty() || columns.empty()) continue;  // no image: a DICOMDIR, a report
+        const std::string uid = Trimmed(scanner.GetValue(file.c_str(), kSeriesUid));
+        Series& series = byUid[uid];
+        if (series.files.empty()) {
+            DicomSeriesSummary& s = series.summary;
+            s.uid = uid;
+            s.number = Trimmed(scanner.GetValue(file.c_str(), kSeriesNumber));
+            s.modality = Trimmed(scanner.GetValue(file.c_str(), kModality));
+            s.description = Trimmed(scanner.GetValue(file.c_str(), kSeriesDescription));
+            s.rows = std::atoi(rows.c_str());
+            s.columns = std::atoi(columns.c_str());
+        }
+        const int frames = std::atoi(Trimmed(scanner.GetValue(file.c_str(), kFrames)).c_str());
+        series.summary.images += std::max(1, frames);
+        series.files.push_back(file);
+    }
+    if (byUid.empty()) {
+        throw ScanError(path + (folder.empty() ? ": not a DICOM image file"
+                                               : ": no DICOM images found in the folder"));
+    }
+    std::vector<Series> found;
+    for (auto& entry : byUid)
+        found.push_back(std::move(entry.second));
+    std::stable_sort(found.begin(), found.end(), [](const Series& a, const Series& b) {
+        return a.summary.images > b.summary.images;
+    });
+    return found;
+}
+
+std::string Describe(const DicomSeriesSummary& s) {
+    std::string text = "series";
+    if (!s.number.empty()) text += " " + s.number;
+    if (!s.description.empty()) text += " \"" + s.description + "\"";
+    text += " (" + (s.modality.empty() ? std::string("?") : s.modality) + ", " +
+            std::to_string(s.images) + " images, UID " + s.uid + ")";
+    return text;
+}
+
+const Series& ChooseSeries(const std::string& path, const std::vector<Series>& found,
+                           const std::string& wanted, ScanInfo& info) {
+    const Series* chosen = &found[0];
+    if (!wanted.empty()) {
+        chosen = nullptr;
+        const int index = std::atoi(wanted.c_str());
+        for (const Series& s : found) {
+            if (s.summary.uid == wanted || s.summary.number == wanted) chosen = &s;
+        }
+        if (chosen == nullptr && index >= 1 && index <= int(found.size()) &&
+            std::to_string(index) == wanted) {
+            chosen = &found[std::size_t(index - 1)];
+        }
+        if (chosen == nullptr) {
+            throw ScanError(path + ": no series \"" + wanted + "\" among the " +
+                            std::to_string(found.size()) + " found");
+        }
+    }
+    if (found.size() > 1 || !wanted.empty()) {
+        info.chosen = Describe(chosen->summary);
+        if (found.size() > 1) {
+            info.notes.push_back(std::to_string(found.size()) + " series found; opened " +
+                                 (wanted.empty() ? "the largest" : "the one asked for"));
+        }
+    }
+    return *chosen;
+}
+
+bool StoredTypeOf(const gdcm::PixelFormat& format, StoredType* type) {
+    switch (format.GetScalarType()) {
+    case gdcm::PixelFormat::INT8: *type = StoredType::Int8; return true;
+    case gdcm::PixelFormat::UINT8: *type = StoredType::Uint8; return true;
+    case gdcm::PixelFormat::INT16: *type = StoredType::Int16; return true;
+    case gdcm::PixelFormat::UINT16: *type = StoredType::Uint16; return true;
+    case gdcm::PixelFormat::INT32: *type = StoredType::Int32; return true;
+    case gdcm::PixelFormat::UINT32: *type = StoredType::Uint32; return true;
+    case gdcm::PixelFormat::FLOAT32: *type = StoredType::Float32; return true;
+    case gdcm::PixelFormat::FLOAT64: *type = StoredType::Float64; return true;
+    default: return false;
+    }
+}
+
+// Reads one file's image, checked against the first image of the series.
+class ImageFile {
+public:
+    explicit ImageFile(const std::string& file) : file_(file) {
+        reader_.SetFileName(file.c_str());
+        Warnings().str("");
+        if (!reader_.Read()) throw ScanError(file + ": cannot be read as a DICOM image");
+        // GDCM pads pixel data cut short by the end of the file and only warns.
+        if (Warnings().str().find("Incomplete Pixel Data") != std::string::npos) {
+            throw ScanError(file + ": pixel data is truncated (the file ends inside it)");
+        }
+    }
+
+    // GDCM's warnings go here, not to the terminal: the caller reports one line.
+    static std::ostringstream& Warnings() {
+        static std::ostringstream sink;
+        gdcm::Trace::SetWarningStream(sink);
+        gdcm::Trace::WarningOn();
+        return sink;
+    }
+    const gdcm::Image& Image() const { return reader_.GetImage(); }
+
+    // Pixel type and photometric interpretation that Kestrel can draw.
+    StoredType CheckedType() const {
+        const gdcm::PixelFormat& format = Image().GetPixelFormat();
+        if (format.GetSamplesPerPixel() != 1) {
+            throw ScanError(file_ + ": colour image (" +
+                            std::to_string(format.GetSamplesPerPixel()) +
+                            " samples per pixel); only grey images are supported");
+        }
+        StoredType type;
+        if (!StoredTypeOf(format, &type)) {
+            throw ScanError(file_ + ": unsupported pixel format " +
+                            format.GetScalarTypeAsString());
+        }
+        return type;
+    }
+
+    // Decodes `bytes` bytes of samples (any transfer syntax GDCM decodes) into `out`.
+    void Decode(char* out, std::size_t bytes) const {
+        if (Image().GetBufferLength() != bytes || !Image().GetBuffer(out)) {
+            throw ScanError(file_ + ": pixel data is truncated or cannot be decoded (" +
+                            std::to_string(bytes) + " bytes expected)");
+        }
+    }
+
+private:
+    std::string file_;
+    gdcm::ImageReader reader_;
+};
+
+void CrossProduct(const double a[3], const double b[3], double out[3]) {
+    out[0] = a[1] * b[2] - a[2] * b[1];
+    out[1] = a[2] * b[0] - a[0] * b[2];
+    out[2] = a[0] * b[1] - a[1] * b[0];
+}
+
+// Orders the series' files by position along the slice normal and derives the slice
+// spacing from the positions. Fills direction and spacings[2].
+std::vector<Slice> OrderSlices(const Series& series, const gdcm::Scanner& scanner,
+                               StoredVolume& stored, ScanInfo& info) {
+    const std::string& first = series.files[0];
+    double orientation[6];
+    if (!ParseNumbers(Trimmed(scanner.GetValue(first.c_str(), kOrientation)), 6, orientation)) {
+        throw ScanError(first + ": no image orientation; the slices cannot be ordered");
+    }
+    for (int w = 0; w < 3; ++w) {
+        stored.direction[0][w] = orientation[w];
+        stored.direction[1][w] = orientation[3 + w];
+    }
+    CrossProduct(stored.direction[0], stored.direction[1], stored.direction[2]);
+    std::vector<Slice> slices;
+    for (const std::string& file : series.files) {
+        double other[6], position[3];
+        if (!ParseNumbers(Trimmed(scanner.GetValue(file.c_str(), kOrientation)), 6, other) ||
+            !ParseNumbers(Trimmed(scanner.GetValue(file.c_str(), kPosition)), 3, position)) {
+            throw ScanError(file + ": no image position or orientation; the slices cannot be "
+                                   "ordered");
+        }
+        for (int i = 0; i < 6; ++i) {
+            if (std::fabs(other[i] - orientation[i]) > 1e-4) {
+                throw ScanError(file + ": image orientation differs from " + first +
+                                "'s in the same series");
+            }
+        }
+        const int rows = std::atoi(Trimmed(scanner.GetValue(file.c_str(), kRows)).c_str());
+        const int columns = std::atoi(Trimmed(scanner.GetValue(file.c_str(), kColumns)).c_str());
+        if (rows != series.summary.rows || columns != series.summary.columns) {
+            throw ScanError(file + ": image of " + std::to_string(columns) + " x " +
+                            std::to_string(rows) + " in a series of " +
+                            std::to_string(series.summary.columns) + " x " +
+                            std::to_string(series.summary.rows) + " images");
+        }
+        slices.push_back({file, 0.0});
+        slices.back().position = position[0] * stored.direction[2][0] +
+                                 position[1] * stored.direction[2][1] +
+                                 position[2] * stored.direction[2][2];
+    }
+    std::sort(slices.begin(), slices.end(),
+              [](const Slice& a, const Slice& b) { return a.position < b.position; });
+
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < slices.size(); ++i) {
+        const double gap = slices[i].position - slices[i - 1].position;
+        if (gap < kSamePosition) {
+            throw ScanError(slices[i].file + ": at the same position as " + slices[i - 1].file +
+                            " (" + FormatNumber(slices[i].position) + " mm along the normal)");
+        }
+        gaps.push_back(gap);
+    }
+    std::vector<double> sorted = gaps;
+    std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() / 2), sorted.end());
+    const double typical = sorted[sorted.size() / 2];
+    const auto [smallest, largest] = std::minmax_element(gaps.begin(), gaps.end());
+    if (*largest > kMissingFactor * typical) {
+        const std::size_t at = std::size_t(largest - gaps.begin());
+        throw ScanError(slices[at + 1].file + ": slices missing before it (gap of " +
+                        FormatNumber(*largest) + " mm where the series steps by " +
+                        FormatNumber(typical) + " mm)");
+    }
+    stored.spacings[2] = (slices.back().position - slices.front().position) /
+                         double(slices.size() - 1);
+    if (*largest - *smallest > kUnevenFraction * typical) {
+        info.notes.push_back("uneven slice spacing: " + FormatNumber(*smallest) + " to " +
+                             FormatNumber(*largest) + " mm, drawn at the mean " +
+                             FormatNumber(stored.spacings[2]) + " mm");
+    }
+    return slices;
+}
+
+std::unique_ptr<VolumeData> ReadMultiFrame(const std::string& file, const ScanLoadOptions& options,
+                                           ScanInfo& info) {
+    ImageFile image(file);
+    const gdcm::Image& picture = image.Image();
+    const std::int64_t dims[3] = {picture.GetDimension(0), picture.GetDimension(1),
+                                  picture.GetNumberOfDimensions() > 2 ? picture.GetDimension(2)
+                                                                      : 1};
+    StoredVolume stored;
+    stored.type = image.CheckedType();
+    const std::size_t count = CheckedSampleCount(file, dims, StoredBytes(stored.type));
+    std::vector<char> samples(count * std::size_t(StoredBytes(stored.type)));
+    if (options.progress) options.progress(0.0);
+    image.Decode(samples.data(), samples.size());
+    if (options.progress) options.progress(1.0);
+    const double* cosines = picture.GetDirectionCosines();
+    for (int a = 0; a < 3; ++a) {
+        stored.dims[a] = int(dims[a]);
+        stored.spacings[a] = picture.GetSpacing(a) > 0.0 ? picture.GetSpacing(a) : 1.0;
+        if (a < 2) {
+            for (int w = 0; w < 3; ++w)
+                stored.direction[a][w] = cosines[3 * a + w];
+        }
+    }
+    CrossProduct(stored.direction[0], stored.direction[1], stored.direction[2]);
+    info.notes.push_back("multi-frame file: slice spacing from its header");
+    stored.rescale[0] = Rescale{picture.GetSlope(), picture.GetIntercept()};
+    stored.samples = samples.data();
+    return MakeVolume(file, stored, info);
+}
+
+}  // namespace
+
+std::unique_ptr<VolumeData> ReadDicom(const std::string& path, const ScanLoadOptions& options,
+                                      ScanInfo& info) {
+    info.format = ScanFormat::Dicom;
+    // GDCM's own messages would interleave with the one line a caller reports.
+    ImageFile::Warnings();
+    gdcm::Trace::ErrorOff();
+    gdcm::Scanner scanner;
+    const std::vector<Series> found = FindSeries(path, scanner);
+    const Series& series = ChooseSeries(path, found, options.series, info);
+    if (series.files.size() == 1) return ReadMultiFrame(series.files[0], options, info);
+
+    StoredVolume stored;
+    const std::vector<Slice> slices = OrderSlices(series, scanner, stored, info);
+    const std::int64_t dims[3] = {series.summary.columns, series.summary.rows,
+                                  std::int64_t(slices.size())};
+
+    // The first image fixes the sample type and the in-plane spacing.
+    std::vector<char> samples;
+    std::size_t sliceBytes = 0;
+    stored.rescale.clear();
+    for (std::size_t z = 0; z < slices.size(); ++z) {
+        ImageFile image(slices[z].file);
+        const StoredType type = image.CheckedType();
+        if (z == 0) {
+            stored.type = type;
+            const std::size_t count = CheckedSampleCount(path, dims, StoredBytes(type));
+            samples.resize(count * std::size_t(StoredBytes(type)));
+            sliceBytes = samples.size() / slices.size();
+            stored.spacings[0] = image.Image().GetSpacing(0) > 0.0 ? image.Image().GetSpacing(0)
+                                                                   : 1.0;
+            stored.spacings[1] = image.Image().GetSpacing(1) > 0.0 ? image.Image().GetSpacing(1)
+                                                                   : 1.0;
+        } else if (type != stored.type) {
+            throw ScanError(slices[z].file + ": pixel format " + StoredTypeName(type) +
+                            " differs from the series' " + StoredTypeName(stored.type));
+        }
+        if (image.Image().GetNumberOfDimensions() > 2 && image.Image().GetDimension(2) > 1) {
+            throw ScanError(slices[z].file + ": a multi-frame file inside a series of slices");
+        }
+        image.Decode(samples.data() + z * sliceBytes, sliceBytes);
+        stored.rescale.push_back(Rescale{image.Image().GetSlope(), image.Image().GetIntercept()});
+        if (options.progress) options.progress(double(z + 1) / double(slices.size()));
+    }
+    if (std::all_of(stored.rescale.begin(), stored.rescale.end(), [&](const Rescale& r) {
+            return r.slope == stored.rescale[0].slope && r.intercept == stored.rescale[0].intercept;
+        })) {
+        stored.rescale.resize(1);
+    } else {
+        info.notes.push_back("rescale slope or intercept varies from slice to slice");
+    }
+    for (int a = 0; a < 3; ++a)
+        stored.dims[a] = int(dims[a]);
+    stored.samples = samples.data();
+    return MakeVolume(path, stored, info);
+}
+
+}  // namespace kestrel_io
+
+std::vector<DicomSeriesSummary> ListDicomSeries(const std::string& path) {
+    gdcm::Scanner scanner;
+    std::vector<DicomSeriesSummary> list;
+    for (const kestrel_io::Series& series : kestrel_io::FindSeries(path, scanner))
+        list.push_back(series.summary);
+    return list;
+}
