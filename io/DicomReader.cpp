@@ -42,8 +42,10 @@ bool IsFolder(const std::string& path) {
 
 std::string Trimmed(const char* value) {
     std::string text = value != nullptr ? value : "";
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
-    while (!text.empty() && text.front() == ' ') text.erase(text.begin());
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
+        text.pop_back();
+    while (!text.empty() && text.front() == ' ')
+        text.erase(text.begin());
     return text;
 }
 
@@ -65,9 +67,8 @@ bool ParseNumbers(const std::string& text, int count, double* out) {
 bool HasDicomdirName(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) {
-        return char(std::toupper(c));
-    });
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return char(std::toupper(c)); });
     return name == "DICOMDIR";
 }
 
@@ -176,15 +177,32 @@ const Series& ChooseSeries(const std::string& path, const std::vector<Series>& f
 
 bool StoredTypeOf(const gdcm::PixelFormat& format, StoredType* type) {
     switch (format.GetScalarType()) {
-    case gdcm::PixelFormat::INT8: *type = StoredType::Int8; return true;
-    case gdcm::PixelFormat::UINT8: *type = StoredType::Uint8; return true;
-    case gdcm::PixelFormat::INT16: *type = StoredType::Int16; return true;
-    case gdcm::PixelFormat::UINT16: *type = StoredType::Uint16; return true;
-    case gdcm::PixelFormat::INT32: *type = StoredType::Int32; return true;
-    case gdcm::PixelFormat::UINT32: *type = StoredType::Uint32; return true;
-    case gdcm::PixelFormat::FLOAT32: *type = StoredType::Float32; return true;
-    case gdcm::PixelFormat::FLOAT64: *type = StoredType::Float64; return true;
-    default: return false;
+        case gdcm::PixelFormat::INT8:
+            *type = StoredType::Int8;
+            return true;
+        case gdcm::PixelFormat::UINT8:
+            *type = StoredType::Uint8;
+            return true;
+        case gdcm::PixelFormat::INT16:
+            *type = StoredType::Int16;
+            return true;
+        case gdcm::PixelFormat::UINT16:
+            *type = StoredType::Uint16;
+            return true;
+        case gdcm::PixelFormat::INT32:
+            *type = StoredType::Int32;
+            return true;
+        case gdcm::PixelFormat::UINT32:
+            *type = StoredType::Uint32;
+            return true;
+        case gdcm::PixelFormat::FLOAT32:
+            *type = StoredType::Float32;
+            return true;
+        case gdcm::PixelFormat::FLOAT64:
+            *type = StoredType::Float64;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -220,8 +238,7 @@ public:
         }
         StoredType type;
         if (!StoredTypeOf(format, &type)) {
-            throw ScanError(file_ + ": unsupported pixel format " +
-                            format.GetScalarTypeAsString());
+            throw ScanError(file_ + ": unsupported pixel format " + format.GetScalarTypeAsString());
         }
         return type;
     }
@@ -264,8 +281,9 @@ std::vector<Slice> OrderSlices(const Series& series, const gdcm::Scanner& scanne
         double other[6], position[3];
         if (!ParseNumbers(Trimmed(scanner.GetValue(file.c_str(), kOrientation)), 6, other) ||
             !ParseNumbers(Trimmed(scanner.GetValue(file.c_str(), kPosition)), 3, position)) {
-            throw ScanError(file + ": no image position or orientation; the slices cannot be "
-                                   "ordered");
+            throw ScanError(file +
+                            ": no image position or orientation; the slices cannot be "
+                            "ordered");
         }
         for (int i = 0; i < 6; ++i) {
             if (std::fabs(other[i] - orientation[i]) > 1e-4) {
@@ -308,8 +326,8 @@ std::vector<Slice> OrderSlices(const Series& series, const gdcm::Scanner& scanne
                         FormatNumber(*largest) + " mm where the series steps by " +
                         FormatNumber(typical) + " mm)");
     }
-    stored.spacings[2] = (slices.back().position - slices.front().position) /
-                         double(slices.size() - 1);
+    stored.spacings[2] =
+        (slices.back().position - slices.front().position) / double(slices.size() - 1);
     if (*largest - *smallest > kUnevenFraction * typical) {
         info.notes.push_back("uneven slice spacing: " + FormatNumber(*smallest) + " to " +
                              FormatNumber(*largest) + " mm, drawn at the mean " +
@@ -322,9 +340,9 @@ std::unique_ptr<VolumeData> ReadMultiFrame(const std::string& file, const ScanLo
                                            ScanInfo& info) {
     ImageFile image(file);
     const gdcm::Image& picture = image.Image();
-    const std::int64_t dims[3] = {picture.GetDimension(0), picture.GetDimension(1),
-                                  picture.GetNumberOfDimensions() > 2 ? picture.GetDimension(2)
-                                                                      : 1};
+    const std::int64_t dims[3] = {
+        picture.GetDimension(0), picture.GetDimension(1),
+        picture.GetNumberOfDimensions() > 2 ? picture.GetDimension(2) : 1};
     StoredVolume stored;
     stored.type = image.CheckedType();
     const std::size_t count = CheckedSampleCount(file, dims, StoredBytes(stored.type));
@@ -378,10 +396,10 @@ std::unique_ptr<VolumeData> ReadDicom(const std::string& path, const ScanLoadOpt
             const std::size_t count = CheckedSampleCount(path, dims, StoredBytes(type));
             samples.resize(count * std::size_t(StoredBytes(type)));
             sliceBytes = samples.size() / slices.size();
-            stored.spacings[0] = image.Image().GetSpacing(0) > 0.0 ? image.Image().GetSpacing(0)
-                                                                   : 1.0;
-            stored.spacings[1] = image.Image().GetSpacing(1) > 0.0 ? image.Image().GetSpacing(1)
-                                                                   : 1.0;
+            stored.spacings[0] =
+                image.Image().GetSpacing(0) > 0.0 ? image.Image().GetSpacing(0) : 1.0;
+            stored.spacings[1] =
+                image.Image().GetSpacing(1) > 0.0 ? image.Image().GetSpacing(1) : 1.0;
         } else if (type != stored.type) {
             throw ScanError(slices[z].file + ": pixel format " + StoredTypeName(type) +
                             " differs from the series' " + StoredTypeName(stored.type));

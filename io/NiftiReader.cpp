@@ -1,8 +1,11 @@
 // NIfTI-1 and NIfTI-2 (.nii, .nii.gz, .hdr/.img) through the NIfTI C library.
 #include <nifti2_io.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "ScanSamples.h"
@@ -10,6 +13,31 @@
 namespace kestrel_io {
 
 namespace {
+
+// The library writes its complaints about a bad file to stderr whatever its debug level; the
+// caller reports one line of its own instead. Silences stderr (the descriptor) while alive.
+class QuietStderr {
+public:
+    QuietStderr() {
+        std::fflush(stderr);
+        saved_ = dup(STDERR_FILENO);
+        const int null = open("/dev/null", O_WRONLY);
+        if (saved_ >= 0 && null >= 0) dup2(null, STDERR_FILENO);
+        if (null >= 0) close(null);
+    }
+    ~QuietStderr() {
+        std::fflush(stderr);
+        if (saved_ >= 0) {
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+        }
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+private:
+    int saved_;
+};
 
 struct NiftiFree {
     void operator()(nifti_image* image) const { nifti_image_free(image); }
@@ -20,17 +48,38 @@ struct MallocFree {
 
 bool StoredTypeOf(int datatype, StoredType* type) {
     switch (datatype) {
-    case DT_INT8: *type = StoredType::Int8; return true;
-    case DT_UINT8: *type = StoredType::Uint8; return true;
-    case DT_INT16: *type = StoredType::Int16; return true;
-    case DT_UINT16: *type = StoredType::Uint16; return true;
-    case DT_INT32: *type = StoredType::Int32; return true;
-    case DT_UINT32: *type = StoredType::Uint32; return true;
-    case DT_INT64: *type = StoredType::Int64; return true;
-    case DT_UINT64: *type = StoredType::Uint64; return true;
-    case DT_FLOAT32: *type = StoredType::Float32; return true;
-    case DT_FLOAT64: *type = StoredType::Float64; return true;
-    default: return false;
+        case DT_INT8:
+            *type = StoredType::Int8;
+            return true;
+        case DT_UINT8:
+            *type = StoredType::Uint8;
+            return true;
+        case DT_INT16:
+            *type = StoredType::Int16;
+            return true;
+        case DT_UINT16:
+            *type = StoredType::Uint16;
+            return true;
+        case DT_INT32:
+            *type = StoredType::Int32;
+            return true;
+        case DT_UINT32:
+            *type = StoredType::Uint32;
+            return true;
+        case DT_INT64:
+            *type = StoredType::Int64;
+            return true;
+        case DT_UINT64:
+            *type = StoredType::Uint64;
+            return true;
+        case DT_FLOAT32:
+            *type = StoredType::Float32;
+            return true;
+        case DT_FLOAT64:
+            *type = StoredType::Float64;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -40,10 +89,15 @@ std::unique_ptr<VolumeData> ReadNifti(const std::string& path, const ScanLoadOpt
                                       ScanInfo& info) {
     info.format = ScanFormat::Nifti;
     nifti_set_debug_level(0);
-    std::unique_ptr<nifti_image, NiftiFree> image(nifti_image_read(path.c_str(), 0));
+    std::unique_ptr<nifti_image, NiftiFree> image;
+    {
+        QuietStderr quiet;
+        image.reset(nifti_image_read(path.c_str(), 0));
+    }
     if (image == nullptr) {
-        throw ScanError(path + ": not a readable NIfTI file (bad header, or its data file is "
-                               "missing)");
+        throw ScanError(path +
+                        ": not a readable NIfTI file (bad header, or its data file is "
+                        "missing)");
     }
     for (int d = 5; d <= 7; ++d) {
         if (image->dim[0] >= d && image->dim[d] > 1) {
@@ -52,8 +106,7 @@ std::unique_ptr<VolumeData> ReadNifti(const std::string& path, const ScanLoadOpt
         }
     }
     StoredVolume stored;
-    if (!StoredTypeOf(image->datatype, &stored.type) ||
-        image->nbyper != StoredBytes(stored.type)) {
+    if (!StoredTypeOf(image->datatype, &stored.type) || image->nbyper != StoredBytes(stored.type)) {
         throw ScanError(path + ": unsupported sample type " +
                         nifti_datatype_string(image->datatype));
     }
@@ -77,8 +130,7 @@ std::unique_ptr<VolumeData> ReadNifti(const std::string& path, const ScanLoadOpt
     // measured first so that its shortness is ours to report.
     const std::string dataFile = image->iname != nullptr ? image->iname : path;
     struct stat status;
-    const std::int64_t needed =
-        image->iname_offset + std::int64_t(count) * image->nbyper * volumes;
+    const std::int64_t needed = image->iname_offset + std::int64_t(count) * image->nbyper * volumes;
     if (dataFile.size() < 3 || dataFile.compare(dataFile.size() - 3, 3, ".gz") != 0) {
         if (stat(dataFile.c_str(), &status) != 0 || status.st_size < needed) {
             throw ScanError(path + ": holds fewer samples than its header promises (" +
@@ -90,13 +142,17 @@ std::unique_ptr<VolumeData> ReadNifti(const std::string& path, const ScanLoadOpt
     // All of x, y, z (-1) of the chosen volume; dims[0] is unused by the library.
     const std::int64_t select[8] = {0, -1, -1, -1, volumes > 1 ? options.volume : -1, -1, -1, -1};
     void* raw = nullptr;
-    const std::int64_t read = nifti_read_collapsed_image(image.get(), select, &raw);
+    std::int64_t read = 0;
+    {
+        QuietStderr quiet;
+        read = nifti_read_collapsed_image(image.get(), select, &raw);
+    }
     std::unique_ptr<void, MallocFree> samples(raw);
     const std::int64_t expected = std::int64_t(count) * image->nbyper;
     if (read != expected || raw == nullptr) {
         throw ScanError(path + ": holds fewer samples than its header promises (" +
-                        std::to_string(expected) + " bytes of " + nifti_datatype_string(image->datatype) +
-                        " samples)");
+                        std::to_string(expected) + " bytes of " +
+                        nifti_datatype_string(image->datatype) + " samples)");
     }
     if (options.progress) options.progress(1.0);
 
@@ -124,8 +180,8 @@ std::unique_ptr<VolumeData> ReadNifti(const std::string& path, const ScanLoadOpt
     if (matrix != nullptr) {
         for (int a = 0; a < 3; ++a) {
             double column[3] = {-matrix->m[0][a], -matrix->m[1][a], matrix->m[2][a]};
-            const double norm = std::sqrt(column[0] * column[0] + column[1] * column[1] +
-                                          column[2] * column[2]);
+            const double norm =
+                std::sqrt(column[0] * column[0] + column[1] * column[1] + column[2] * column[2]);
             if (!(norm > 0.0) || !std::isfinite(norm)) continue;
             for (int w = 0; w < 3; ++w)
                 stored.direction[a][w] = column[w] / norm;

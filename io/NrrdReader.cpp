@@ -49,17 +49,38 @@ NrrdPtr Load(const std::string& path, bool headerOnly) {
 
 bool StoredTypeOf(int type, StoredType* out) {
     switch (type) {
-    case nrrdTypeChar: *out = StoredType::Int8; return true;
-    case nrrdTypeUChar: *out = StoredType::Uint8; return true;
-    case nrrdTypeShort: *out = StoredType::Int16; return true;
-    case nrrdTypeUShort: *out = StoredType::Uint16; return true;
-    case nrrdTypeInt: *out = StoredType::Int32; return true;
-    case nrrdTypeUInt: *out = StoredType::Uint32; return true;
-    case nrrdTypeLLong: *out = StoredType::Int64; return true;
-    case nrrdTypeULLong: *out = StoredType::Uint64; return true;
-    case nrrdTypeFloat: *out = StoredType::Float32; return true;
-    case nrrdTypeDouble: *out = StoredType::Float64; return true;
-    default: return false;
+        case nrrdTypeChar:
+            *out = StoredType::Int8;
+            return true;
+        case nrrdTypeUChar:
+            *out = StoredType::Uint8;
+            return true;
+        case nrrdTypeShort:
+            *out = StoredType::Int16;
+            return true;
+        case nrrdTypeUShort:
+            *out = StoredType::Uint16;
+            return true;
+        case nrrdTypeInt:
+            *out = StoredType::Int32;
+            return true;
+        case nrrdTypeUInt:
+            *out = StoredType::Uint32;
+            return true;
+        case nrrdTypeLLong:
+            *out = StoredType::Int64;
+            return true;
+        case nrrdTypeULLong:
+            *out = StoredType::Uint64;
+            return true;
+        case nrrdTypeFloat:
+            *out = StoredType::Float32;
+            return true;
+        case nrrdTypeDouble:
+            *out = StoredType::Float64;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -83,11 +104,16 @@ unsigned ListAxis(const Nrrd& nrrd) {
 void SpaceSigns(int space, double signs[3]) {
     signs[0] = signs[1] = signs[2] = 1.0;
     switch (space) {
-    case nrrdSpaceRightAnteriorSuperior:
-    case nrrdSpaceRightAnteriorSuperiorTime: signs[0] = signs[1] = -1.0; break;
-    case nrrdSpaceLeftAnteriorSuperior:
-    case nrrdSpaceLeftAnteriorSuperiorTime: signs[1] = -1.0; break;
-    default: break;
+        case nrrdSpaceRightAnteriorSuperior:
+        case nrrdSpaceRightAnteriorSuperiorTime:
+            signs[0] = signs[1] = -1.0;
+            break;
+        case nrrdSpaceLeftAnteriorSuperior:
+        case nrrdSpaceLeftAnteriorSuperiorTime:
+            signs[1] = -1.0;
+            break;
+        default:
+            break;
     }
 }
 
@@ -100,14 +126,12 @@ std::unique_ptr<VolumeData> ReadNrrd(const std::string& path, const ScanLoadOpti
     NrrdPtr header = Load(path, true);
     StoredVolume stored;
     if (!StoredTypeOf(header->type, &stored.type)) {
-        throw ScanError(path + ": unsupported sample type " +
-                        airEnumStr(nrrdType, header->type));
+        throw ScanError(path + ": unsupported sample type " + airEnumStr(nrrdType, header->type));
     }
     if (header->dim < 3 || header->dim > 4) {
         if (header->dim == 2) {
-            throw ScanError(path + ": a single 2-D image (" +
-                            std::to_string(header->axis[0].size) + " x " +
-                            std::to_string(header->axis[1].size) + "), not a volume");
+            throw ScanError(path + ": a single 2-D image (" + std::to_string(header->axis[0].size) +
+                            " x " + std::to_string(header->axis[1].size) + "), not a volume");
         }
         throw ScanError(path + ": has " + std::to_string(header->dim) +
                         " axes; only 3-D volumes and 4-D series of them are supported");
@@ -139,8 +163,8 @@ std::unique_ptr<VolumeData> ReadNrrd(const std::string& path, const ScanLoadOpti
     if (volumes > 1 || list < 4) {
         NrrdPtr slice(nrrdNew());
         if (nrrdSlice(slice.get(), nrrd.get(), list, size_t(options.volume)) != 0) {
-            throw ScanError(path + ": cannot take volume " + std::to_string(options.volume) +
-                            " (" + TeemError() + ")");
+            throw ScanError(path + ": cannot take volume " + std::to_string(options.volume) + " (" +
+                            TeemError() + ")");
         }
         nrrd = std::move(slice);
         if (volumes > 1) {

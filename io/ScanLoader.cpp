@@ -66,12 +66,14 @@ std::unique_ptr<VolumeData> ReadStructured(const std::string& path, ScanInfo& in
     auto volume = std::make_unique<VolumeData>();
     volume->ReadStructuredFile(path.c_str());
     if (volume->GetData() == nullptr) {
-        throw ScanError(path + ": not a structured volume file (bad header, or shorter than "
-                               "its header promises)");
+        throw ScanError(path +
+                        ": not a structured volume file (bad header, or shorter than "
+                        "its header promises)");
     }
-    info.storedType = volume->GetDataType().isFloat ? "float32"
-                      : (volume->GetDataType().isSigned ? "int" : "uint") +
-                            std::to_string(volume->GetDataType().bitCount);
+    info.storedType = volume->GetDataType().isFloat
+                          ? "float32"
+                          : (volume->GetDataType().isSigned ? "int" : "uint") +
+                                std::to_string(volume->GetDataType().bitCount);
     return volume;
 }
 
@@ -79,11 +81,16 @@ std::unique_ptr<VolumeData> ReadStructured(const std::string& path, ScanInfo& in
 
 const char* ScanFormatName(ScanFormat format) {
     switch (format) {
-    case ScanFormat::Structured: return "structured";
-    case ScanFormat::Dicom: return "DICOM";
-    case ScanFormat::Nifti: return "NIfTI";
-    case ScanFormat::Nrrd: return "NRRD";
-    default: return "unknown";
+        case ScanFormat::Structured:
+            return "structured";
+        case ScanFormat::Dicom:
+            return "DICOM";
+        case ScanFormat::Nifti:
+            return "NIfTI";
+        case ScanFormat::Nrrd:
+            return "NRRD";
+        default:
+            return "unknown";
     }
 }
 
@@ -107,16 +114,22 @@ std::unique_ptr<VolumeData> LoadScan(const std::string& path, const ScanLoadOpti
     ScanInfo& out = info != nullptr ? *info : local;
     out = ScanInfo();
     switch (DetectScanFormat(path)) {
-    case ScanFormat::Dicom: return kestrel_io::ReadDicom(path, options, out);
-    case ScanFormat::Nifti: return kestrel_io::ReadNifti(path, options, out);
-    case ScanFormat::Nrrd: return kestrel_io::ReadNrrd(path, options, out);
-    case ScanFormat::Structured: return ReadStructured(path, out);
-    default: break;
+        case ScanFormat::Dicom:
+            return kestrel_io::ReadDicom(path, options, out);
+        case ScanFormat::Nifti:
+            return kestrel_io::ReadNifti(path, options, out);
+        case ScanFormat::Nrrd:
+            return kestrel_io::ReadNrrd(path, options, out);
+        case ScanFormat::Structured:
+            return ReadStructured(path, out);
+        default:
+            break;
     }
     struct stat status;
     if (stat(path.c_str(), &status) != 0) {
         throw ScanError(path + ": cannot open (" + std::strerror(errno) + ")");
     }
-    throw ScanError(path + ": unknown file format (not DICOM, NIfTI, NRRD or a structured "
-                           "volume file)");
+    throw ScanError(path +
+                    ": unknown file format (not DICOM, NIfTI, NRRD or a structured "
+                    "volume file)");
 }

@@ -39,15 +39,15 @@ struct ScanLoadOptions {
 // right-anterior-superior frame is turned; NRRD files without an anatomical space keep theirs.
 struct ScanInfo {
     ScanFormat format = ScanFormat::Unknown;  ///< format read
-    std::string storedType;         ///< sample type in the file, e.g. "int16", "float64"
-    bool rescaled = false;          ///< values are slope * stored + intercept
-    double slope = 1.0;             ///< rescale slope (the first slice's, for DICOM)
-    double intercept = 0.0;         ///< rescale intercept (the first slice's, for DICOM)
-    std::string chosen;             ///< the series or volume opened, when there was a choice
-    int axisOrder[3] = {0, 1, 2};   ///< file axis drawn as x, y, z
+    std::string storedType;                   ///< sample type in the file, e.g. "int16", "float64"
+    bool rescaled = false;                    ///< values are slope * stored + intercept
+    double slope = 1.0;                       ///< rescale slope (the first slice's, for DICOM)
+    double intercept = 0.0;                   ///< rescale intercept (the first slice's, for DICOM)
+    std::string chosen;            ///< the series or volume opened, when there was a choice
+    int axisOrder[3] = {0, 1, 2};  ///< file axis drawn as x, y, z
     bool axisFlipped[3] = {false, false, false};  ///< whether that axis was reversed
-    bool oblique = false;           ///< axes are tilted against the scanner axes
-    double obliqueDegrees = 0.0;    ///< largest tilt of a voxel axis, degrees
+    bool oblique = false;                         ///< axes are tilted against the scanner axes
+    double obliqueDegrees = 0.0;                  ///< largest tilt of a voxel axis, degrees
     std::vector<std::string> notes;  ///< one line each: orientation, spacing, volume choice
 };
 
@@ -69,8 +69,7 @@ KESTREL_IO_API ScanFormat DetectScanFormat(const std::string& path);
 /// Reads `path` as one volume. Throws ScanError for bad or unsupported input and nothing is
 /// returned then; std::bad_alloc when memory runs out. `info` may be null.
 KESTREL_IO_API std::unique_ptr<VolumeData> LoadScan(const std::string& path,
-                                                    const ScanLoadOptions& options,
-                                                    ScanInfo* info);
+                                                    const ScanLoadOptions& options, ScanInfo* info);
 
 /// The DICOM series under a folder (or a DICOMDIR's folder, or one file), largest first.
 /// Throws ScanError when there is none.

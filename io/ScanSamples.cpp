@@ -20,16 +20,36 @@ constexpr double kObliqueDegrees = 0.01;
 template <typename F>
 void VisitStored(StoredType type, F&& visit) {
     switch (type) {
-    case StoredType::Int8: visit(std::int8_t()); break;
-    case StoredType::Uint8: visit(std::uint8_t()); break;
-    case StoredType::Int16: visit(std::int16_t()); break;
-    case StoredType::Uint16: visit(std::uint16_t()); break;
-    case StoredType::Int32: visit(std::int32_t()); break;
-    case StoredType::Uint32: visit(std::uint32_t()); break;
-    case StoredType::Int64: visit(std::int64_t()); break;
-    case StoredType::Uint64: visit(std::uint64_t()); break;
-    case StoredType::Float32: visit(float()); break;
-    case StoredType::Float64: visit(double()); break;
+        case StoredType::Int8:
+            visit(std::int8_t());
+            break;
+        case StoredType::Uint8:
+            visit(std::uint8_t());
+            break;
+        case StoredType::Int16:
+            visit(std::int16_t());
+            break;
+        case StoredType::Uint16:
+            visit(std::uint16_t());
+            break;
+        case StoredType::Int32:
+            visit(std::int32_t());
+            break;
+        case StoredType::Uint32:
+            visit(std::uint32_t());
+            break;
+        case StoredType::Int64:
+            visit(std::int64_t());
+            break;
+        case StoredType::Uint64:
+            visit(std::uint64_t());
+            break;
+        case StoredType::Float32:
+            visit(float());
+            break;
+        case StoredType::Float64:
+            visit(double());
+            break;
     }
 }
 
@@ -40,14 +60,29 @@ bool IsIntegerType(StoredType type) {
 // The Kestrel type that holds the stored type unchanged, if there is one.
 bool SameKestrelType(StoredType type, DataType* out) {
     switch (type) {
-    case StoredType::Int8: *out = VolumeData::dtInt8; return true;
-    case StoredType::Uint8: *out = VolumeData::dtUint8; return true;
-    case StoredType::Int16: *out = VolumeData::dtInt16; return true;
-    case StoredType::Uint16: *out = VolumeData::dtUint16; return true;
-    case StoredType::Int32: *out = VolumeData::dtInt32; return true;
-    case StoredType::Uint32: *out = VolumeData::dtUint32; return true;
-    case StoredType::Float32: *out = VolumeData::dtFloat32; return true;
-    default: return false;
+        case StoredType::Int8:
+            *out = VolumeData::dtInt8;
+            return true;
+        case StoredType::Uint8:
+            *out = VolumeData::dtUint8;
+            return true;
+        case StoredType::Int16:
+            *out = VolumeData::dtInt16;
+            return true;
+        case StoredType::Uint16:
+            *out = VolumeData::dtUint16;
+            return true;
+        case StoredType::Int32:
+            *out = VolumeData::dtInt32;
+            return true;
+        case StoredType::Uint32:
+            *out = VolumeData::dtUint32;
+            return true;
+        case StoredType::Float32:
+            *out = VolumeData::dtFloat32;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -127,9 +162,12 @@ template <typename F>
 void VisitKestrel(const DataType& type, F&& visit) {
     if (type.isFloat) return visit(float());
     switch (type.bitCount) {
-    case 8: return type.isSigned ? visit(std::int8_t()) : visit(std::uint8_t());
-    case 16: return type.isSigned ? visit(std::int16_t()) : visit(std::uint16_t());
-    default: return type.isSigned ? visit(std::int32_t()) : visit(std::uint32_t());
+        case 8:
+            return type.isSigned ? visit(std::int8_t()) : visit(std::uint8_t());
+        case 16:
+            return type.isSigned ? visit(std::int16_t()) : visit(std::uint16_t());
+        default:
+            return type.isSigned ? visit(std::int32_t()) : visit(std::uint32_t());
     }
 }
 
@@ -248,7 +286,7 @@ int StoredBytes(StoredType type) {
 }
 
 const char* StoredTypeName(StoredType type) {
-    static const char* const kNames[] = {"int8",  "uint8",  "int16", "uint16",  "int32",
+    static const char* const kNames[] = {"int8",   "uint8", "int16",  "uint16",  "int32",
                                          "uint32", "int64", "uint64", "float32", "float64"};
     return kNames[int(type)];
 }
@@ -261,8 +299,8 @@ std::string FormatNumber(double value) {
 
 std::size_t CheckedSampleCount(const std::string& path, const std::int64_t dims[3],
                                int bytesPerSample) {
-    const std::string text = std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " +
-                             std::to_string(dims[2]);
+    const std::string text =
+        std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " + std::to_string(dims[2]);
     for (int a = 0; a < 3; ++a) {
         if (dims[a] < 1) throw ScanError(path + ": bad dimensions " + text);
     }

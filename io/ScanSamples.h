@@ -14,7 +14,18 @@
 namespace kestrel_io {
 
 // Sample types that files store and the readers accept.
-enum class StoredType { Int8, Uint8, Int16, Uint16, Int32, Uint32, Int64, Uint64, Float32, Float64 };
+enum class StoredType {
+    Int8,
+    Uint8,
+    Int16,
+    Uint16,
+    Int32,
+    Uint32,
+    Int64,
+    Uint64,
+    Float32,
+    Float64
+};
 
 int StoredBytes(StoredType type);
 const char* StoredTypeName(StoredType type);
@@ -35,7 +46,7 @@ struct StoredVolume {
     // direction[a]: unit vector of voxel axis a in scanner coordinates (DICOM's frame).
     double direction[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     std::vector<Rescale> rescale = {Rescale()};  // 1 entry, or dims[2]
-    const void* samples = nullptr;                // dims product * StoredBytes(type) bytes
+    const void* samples = nullptr;               // dims product * StoredBytes(type) bytes
 };
 
 // Checks 3-D dimensions before anything is allocated: each at least 1, a third above 1 (a

@@ -9,9 +9,9 @@ namespace {
 using scantest::Grid;
 
 struct BadCase {
-    std::string path;      // what is loaded
-    std::string culprit;   // the file the message must name
-    std::string problem;   // what the message must say
+    std::string path;     // what is loaded
+    std::string culprit;  // the file the message must name
+    std::string problem;  // what the message must say
 };
 
 // A NIfTI-1 header's dim[] (int16 x 8) lies at byte 40.

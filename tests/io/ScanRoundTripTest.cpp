@@ -121,8 +121,7 @@ TEST(ScanRoundTripTest, NiftiFilesWithScalingOrientationAndVolumes) {
     turned.dims[2] = 6;
     const double steps[3][3] = {{0, 0, 3}, {-1, 0, 0}, {0, 2, 0}};
     std::memcpy(turned.step, steps, sizeof steps);
-    scantest::WriteNifti<float>(folder + "/mr.nii.gz", turned, DT_FLOAT32, 0.0, 0.0, true, 1,
-                                true);
+    scantest::WriteNifti<float>(folder + "/mr.nii.gz", turned, DT_FLOAT32, 0.0, 0.0, true, 1, true);
     volume = LoadScan(folder + "/mr.nii.gz", Options(), &info);
     EXPECT_EQ(volume->GetDataType(), VolumeData::dtFloat32);
     EXPECT_FALSE(info.rescaled);

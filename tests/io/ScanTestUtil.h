@@ -3,11 +3,6 @@
 // holds, voxel for voxel, what that placement says it must.
 #pragma once
 
-#include <gdcmAttribute.h>
-#include <gdcmImageChangeTransferSyntax.h>
-#include <gdcmImageWriter.h>
-#include <gdcmTrace.h>
-#include <gdcmUIDGenerator.h>
 #include <gtest/gtest.h>
 #include <nifti2_io.h>
 #include <sys/stat.h>
@@ -21,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "DicomSliceWriter.h"
 #include "ScanLoader.h"
 #include "volume/SampleTypes.h"
 
@@ -84,11 +80,10 @@ inline void ExpectPlacedVolume(const VolumeData& volume, const Grid& grid, doubl
     int dims[3] = {0, 0, 0};
     double spacing[3] = {0, 0, 0};
     for (int a = 0; a < 3; ++a) {
-        const int w = int(std::max_element(grid.step[a], grid.step[a] + 3,
-                                           [](double p, double q) {
-                                               return std::fabs(p) < std::fabs(q);
-                                           }) -
-                          grid.step[a]);
+        const int w =
+            int(std::max_element(grid.step[a], grid.step[a] + 3,
+                                 [](double p, double q) { return std::fabs(p) < std::fabs(q); }) -
+                grid.step[a]);
         dims[w] = grid.dims[a];
         spacing[w] = grid.Length(a);
     }
@@ -140,77 +135,37 @@ struct DicomSeriesSpec {
     std::string number = "1";
     double slope = 1.0;
     double intercept = 0.0;
-    bool rle = false;                // RLE Lossless instead of uncompressed
-    std::vector<int> fileOrder;      // file name index of each slice; empty: k
+    bool rle = false;            // RLE Lossless instead of uncompressed
+    std::vector<int> fileOrder;  // file name index of each slice; empty: k
 };
 
 // One int16 CT image file per slice of `grid` in `folder`, named by fileOrder and with
 // instance numbers that run against the positions; pixel data is PlaceValue.
 inline void WriteDicomSeries(const std::string& folder, const Grid& grid,
                              const DicomSeriesSpec& spec) {
-    gdcm::Trace::WarningOff();
     const std::vector<int16_t> samples = GridSamples<int16_t>(grid);
-    const std::size_t slice = std::size_t(grid.dims[0]) * std::size_t(grid.dims[1]);
-    gdcm::UIDGenerator uids;
-    const std::string study = uids.Generate();
+    DicomSlice slice;
+    slice.columns = unsigned(grid.dims[0]);
+    slice.rows = unsigned(grid.dims[1]);
+    for (int w = 0; w < 3; ++w) {
+        slice.cosines[w] = grid.step[0][w] / grid.Length(0);
+        slice.cosines[3 + w] = grid.step[1][w] / grid.Length(1);
+    }
+    slice.spacing[0] = grid.Length(0);
+    slice.spacing[1] = grid.Length(1);
+    slice.slope = spec.slope;
+    slice.intercept = spec.intercept;
+    slice.seriesUid = spec.uid;
+    slice.seriesNumber = std::atoi(spec.number.c_str());
+    slice.rle = spec.rle;
     for (int k = 0; k < grid.dims[2]; ++k) {
-        gdcm::ImageWriter writer;
-        gdcm::SmartPointer<gdcm::Image> owned = new gdcm::Image;
-        gdcm::Image& image = *owned;
-        image.SetNumberOfDimensions(2);
-        image.SetDimension(0, unsigned(grid.dims[0]));
-        image.SetDimension(1, unsigned(grid.dims[1]));
-        image.SetPixelFormat(gdcm::PixelFormat::INT16);
-        image.SetPhotometricInterpretation(gdcm::PhotometricInterpretation::MONOCHROME2);
-        double origin[3], cosines[6];
-        grid.Position(0, 0, k, origin);
-        for (int w = 0; w < 3; ++w) {
-            cosines[w] = grid.step[0][w] / grid.Length(0);
-            cosines[3 + w] = grid.step[1][w] / grid.Length(1);
-        }
-        // SetOrigin(const double*) copies one coordinate per image dimension (two).
-        for (unsigned w = 0; w < 3; ++w)
-            image.SetOrigin(w, origin[w]);
-        image.SetDirectionCosines(cosines);
-        image.SetSpacing(0, grid.Length(0));
-        image.SetSpacing(1, grid.Length(1));
-        image.SetSpacing(2, grid.Length(2));
-        image.SetSlope(spec.slope);
-        image.SetIntercept(spec.intercept);
-        gdcm::DataElement pixels(gdcm::Tag(0x7fe0, 0x0010));
-        pixels.SetByteValue(reinterpret_cast<const char*>(samples.data() + slice * std::size_t(k)),
-                            uint32_t(slice * sizeof(int16_t)));
-        image.SetDataElement(pixels);
-        image.SetTransferSyntax(gdcm::TransferSyntax::ExplicitVRLittleEndian);
-        if (spec.rle) {
-            gdcm::ImageChangeTransferSyntax change;
-            change.SetTransferSyntax(gdcm::TransferSyntax::RLELossless);
-            change.SetInput(image);
-            ASSERT_TRUE(change.Change());
-            writer.SetImage(change.GetOutput());
-        } else {
-            writer.SetImage(image);
-        }
-        gdcm::DataSet& header = writer.GetFile().GetDataSet();
-        gdcm::Attribute<0x0008, 0x0016> sopClass = {"1.2.840.10008.5.1.4.1.1.2"};  // CT image
-        gdcm::Attribute<0x0008, 0x0018> sopInstance = {uids.Generate()};
-        gdcm::Attribute<0x0008, 0x0060> modality = {"CT"};
-        gdcm::Attribute<0x0020, 0x000d> studyUid = {study};
-        gdcm::Attribute<0x0020, 0x000e> seriesUid = {spec.uid};
-        gdcm::Attribute<0x0020, 0x0011> seriesNumber = {std::atoi(spec.number.c_str())};
-        gdcm::Attribute<0x0020, 0x0013> instance = {grid.dims[2] - k};
-        for (const gdcm::DataElement& e :
-             {sopClass.GetAsDataElement(), sopInstance.GetAsDataElement(),
-              modality.GetAsDataElement(), studyUid.GetAsDataElement(),
-              seriesUid.GetAsDataElement(), seriesNumber.GetAsDataElement(),
-              instance.GetAsDataElement()}) {
-            header.Replace(e);
-        }
+        grid.Position(0, 0, k, slice.origin);
+        slice.instance = grid.dims[2] - k;
+        slice.pixels = samples.data() + std::size_t(k) * slice.columns * slice.rows;
         const int name = spec.fileOrder.empty() ? k : spec.fileOrder[std::size_t(k)];
-        writer.SetFileName((folder + "/" + spec.uid.substr(spec.uid.size() - 4) + "_" +
-                            std::to_string(name) + ".dcm")
-                               .c_str());
-        ASSERT_TRUE(writer.Write());
+        ASSERT_TRUE(WriteDicomSlice(folder + "/" + spec.uid.substr(spec.uid.size() - 4) + "_" +
+                                        std::to_string(name) + ".dcm",
+                                    slice));
     }
 }
 
@@ -220,8 +175,8 @@ inline void WriteDicomSeries(const std::string& folder, const Grid& grid,
 template <typename T>
 void WriteNifti(const std::string& path, const Grid& grid, int datatype, double slope,
                 double intercept, bool oriented = true, int volumes = 1, bool version2 = false) {
-    const int64_t dims[8] = {volumes > 1 ? 4 : 3, grid.dims[0], grid.dims[1], grid.dims[2],
-                             volumes, 1, 1, 1};
+    const int64_t dims[8] = {
+        volumes > 1 ? 4 : 3, grid.dims[0], grid.dims[1], grid.dims[2], volumes, 1, 1, 1};
     nifti_image* image = nifti_make_new_nim(dims, datatype, 0);
     ASSERT_NE(image, nullptr);
     std::vector<T> samples;
@@ -265,8 +220,8 @@ void WriteNrrd(const std::string& headerPath, const Grid& grid, int type, bool g
     Nrrd* nrrd = nrrdNew();
     const size_t sizes[3] = {size_t(grid.dims[0]), size_t(grid.dims[1]), size_t(grid.dims[2])};
     ASSERT_EQ(nrrdWrap_nva(nrrd, samples.data(), type, 3, sizes), 0);
-    nrrdSpaceSet(nrrd, rightAnterior ? nrrdSpaceRightAnteriorSuperior
-                                     : nrrdSpaceLeftPosteriorSuperior);
+    nrrdSpaceSet(nrrd,
+                 rightAnterior ? nrrdSpaceRightAnteriorSuperior : nrrdSpaceLeftPosteriorSuperior);
     const double signs[3] = {rightAnterior ? -1.0 : 1.0, rightAnterior ? -1.0 : 1.0, 1.0};
     double directions[3][NRRD_SPACE_DIM_MAX];
     for (int a = 0; a < 3; ++a) {
