@@ -42,9 +42,6 @@ private:
 struct NiftiFree {
     void operator()(nifti_image* image) const { nifti_image_free(image); }
 };
-struct MallocFree {
-    void operator()(void* data) const { std::free(data); }
-};
 
 bool StoredTypeOf(int datatype, StoredType* type) {
     switch (datatype) {
@@ -147,7 +144,7 @@ std::unique_ptr<VolumeData> ReadNifti(const std::string& path, const ScanLoadOpt
         QuietStderr quiet;
         read = nifti_read_collapsed_image(image.get(), select, &raw);
     }
-    std::unique_ptr<void, MallocFree> samples(raw);
+    MallocBuffer samples(raw);
     const std::int64_t expected = std::int64_t(count) * image->nbyper;
     if (read != expected || raw == nullptr) {
         throw ScanError(path + ": holds fewer samples than its header promises (" +
@@ -190,6 +187,7 @@ std::unique_ptr<VolumeData> ReadNifti(const std::string& path, const ScanLoadOpt
         info.notes.push_back("no orientation in the header: file axes drawn as they are");
     }
     stored.samples = samples.get();
+    stored.owner = &samples;
     return MakeVolume(path, stored, info);
 }
 

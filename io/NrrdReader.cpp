@@ -197,7 +197,10 @@ std::unique_ptr<VolumeData> ReadNrrd(const std::string& path, const ScanLoadOpti
         stored.spacings[i] = std::isfinite(spacing) && spacing > 0.0 ? spacing : 1.0;
     }
     if (!oriented) info.notes.push_back("no space directions: file axes drawn as they are");
-    stored.samples = nrrd->data;
+    MallocBuffer samples(nrrd->data);
+    nrrd->data = nullptr;
+    stored.samples = samples.get();
+    stored.owner = &samples;
     return MakeVolume(path, stored, info);
 }
 

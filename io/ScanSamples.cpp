@@ -347,20 +347,26 @@ std::unique_ptr<VolumeData> MakeVolume(const std::string& path, const StoredVolu
     volume->SetDataType(type);
     volume->SetDimensions(dims);
     volume->SetSpacings(spacings);
-    volume->Allocate();
-    if (volume->GetData() == nullptr) {
-        throw ScanError(path + ": not enough memory for the volume");
-    }
-    if (keep) {
-        const std::size_t bytes = std::size_t(dims[0]) * std::size_t(dims[1]) *
-                                  std::size_t(dims[2]) * std::size_t(StoredBytes(stored.type));
-        std::memcpy(volume->GetData(), stored.samples, bytes);
+    if (keep && stored.owner != nullptr) {
+        // The reader's buffer holds exactly the samples: the volume takes it over (it frees
+        // `data` with free) instead of copying 2 bytes per sample once more.
+        volume->data = stored.owner->release();
     } else {
-        VisitStored(stored.type, [&](auto in) {
-            VisitKestrel(type, [&](auto out) {
-                ConvertSlices<decltype(in)>(stored, static_cast<decltype(out)*>(volume->data));
+        volume->Allocate();
+        if (volume->GetData() == nullptr) {
+            throw ScanError(path + ": not enough memory for the volume");
+        }
+        if (keep) {
+            const std::size_t bytes = std::size_t(dims[0]) * std::size_t(dims[1]) *
+                                      std::size_t(dims[2]) * std::size_t(StoredBytes(stored.type));
+            std::memcpy(volume->GetData(), stored.samples, bytes);
+        } else {
+            VisitStored(stored.type, [&](auto in) {
+                VisitKestrel(type, [&](auto out) {
+                    ConvertSlices<decltype(in)>(stored, static_cast<decltype(out)*>(volume->data));
+                });
             });
-        });
+        }
     }
     TurnToScannerAxes(stored, *volume, info);
     return volume;

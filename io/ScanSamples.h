@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,12 @@ struct Rescale {
     bool IsIdentity() const { return slope == 1.0 && intercept == 0.0; }
 };
 
+struct MallocFree {
+    void operator()(void* buffer) const { std::free(buffer); }
+};
+// A buffer from malloc (the NIfTI library and teem allocate so).
+using MallocBuffer = std::unique_ptr<void, MallocFree>;
+
 // The samples of a file, x fastest, in the machine's byte order, with one rescale for all
 // slices or one per slice (z).
 struct StoredVolume {
@@ -47,6 +54,7 @@ struct StoredVolume {
     double direction[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     std::vector<Rescale> rescale = {Rescale()};  // 1 entry, or dims[2]
     const void* samples = nullptr;               // dims product * StoredBytes(type) bytes
+    MallocBuffer* owner = nullptr;  // when set, owns `samples`, which the volume may take over
 };
 
 // Checks 3-D dimensions before anything is allocated: each at least 1, a third above 1 (a
