@@ -15,6 +15,8 @@ namespace scantest {
 struct DicomSlice {
     unsigned columns = 1;
     unsigned rows = 1;
+    unsigned frames = 1;        // above 1: one multi-frame (enhanced CT) file of the frames
+    double frameSpacing = 1.0;  // mm between frames along the normal
     gdcm::PixelFormat format = gdcm::PixelFormat::INT16;
     double origin[3] = {0, 0, 0};            // Image Position (Patient), mm
     double cosines[6] = {1, 0, 0, 0, 1, 0};  // Image Orientation (Patient)
@@ -33,9 +35,13 @@ inline bool WriteDicomSlice(const std::string& file, const DicomSlice& slice) {
     gdcm::ImageWriter writer;
     gdcm::SmartPointer<gdcm::Image> owned = new gdcm::Image;
     gdcm::Image& image = *owned;
-    image.SetNumberOfDimensions(2);
+    image.SetNumberOfDimensions(slice.frames > 1 ? 3 : 2);
     image.SetDimension(0, slice.columns);
     image.SetDimension(1, slice.rows);
+    if (slice.frames > 1) {
+        image.SetDimension(2, slice.frames);
+        image.SetSpacing(2, slice.frameSpacing);
+    }
     image.SetPixelFormat(slice.format);
     image.SetPhotometricInterpretation(gdcm::PhotometricInterpretation::MONOCHROME2);
     // SetOrigin(const double*) copies one coordinate per image dimension (two).
@@ -47,8 +53,9 @@ inline bool WriteDicomSlice(const std::string& file, const DicomSlice& slice) {
     image.SetSlope(slice.slope);
     image.SetIntercept(slice.intercept);
     gdcm::DataElement pixels(gdcm::Tag(0x7fe0, 0x0010));
-    pixels.SetByteValue(static_cast<const char*>(slice.pixels),
-                        uint32_t(slice.columns * slice.rows * slice.format.GetPixelSize()));
+    pixels.SetByteValue(
+        static_cast<const char*>(slice.pixels),
+        uint32_t(slice.columns * slice.rows * slice.frames * slice.format.GetPixelSize()));
     image.SetDataElement(pixels);
     image.SetTransferSyntax(gdcm::TransferSyntax::ExplicitVRLittleEndian);
     if (slice.rle) {
@@ -61,7 +68,9 @@ inline bool WriteDicomSlice(const std::string& file, const DicomSlice& slice) {
         writer.SetImage(image);
     }
     gdcm::DataSet& header = writer.GetFile().GetDataSet();
-    gdcm::Attribute<0x0008, 0x0016> sopClass = {"1.2.840.10008.5.1.4.1.1.2"};  // CT image
+    // CT image, or enhanced CT image for a multi-frame file
+    gdcm::Attribute<0x0008, 0x0016> sopClass = {slice.frames > 1 ? "1.2.840.10008.5.1.4.1.1.2.1"
+                                                                 : "1.2.840.10008.5.1.4.1.1.2"};
     gdcm::Attribute<0x0008, 0x0018> sopInstance = {slice.seriesUid + "." +
                                                    std::to_string(slice.instance)};
     gdcm::Attribute<0x0008, 0x0060> modality = {"CT"};

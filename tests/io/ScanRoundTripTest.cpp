@@ -1,6 +1,7 @@
 // Volumes written with GDCM, the NIfTI C library and teem, read back voxel for voxel: order
 // by position, reversed and reordered axes, spacings, rescaling and the choice of series or
 // volume.
+#include <algorithm>
 #include <cmath>
 
 #include "ScanTestUtil.h"
@@ -51,12 +52,37 @@ TEST(ScanRoundTripTest, DicomSeriesOrderedByPositionNotByName) {
     EXPECT_FALSE(info.oblique);
     scantest::ExpectPlacedVolume(*largest, axial, 1.0, -1024.0);
 
+    // A DICOMDIR stands for its folder.
+    scantest::WriteText(folder + "/DICOMDIR", "");
+    EXPECT_EQ(LoadScan(folder + "/DICOMDIR", Options(), &info)->dimensions[2], 4);
+
     ScanLoadOptions bySeries;
     bySeries.series = "2";
     std::unique_ptr<VolumeData> chosen = LoadScan(folder, bySeries, &info);
     EXPECT_EQ(chosen->GetDataType(), VolumeData::dtFloat32);
     EXPECT_TRUE(info.axisFlipped[0] && !info.axisFlipped[1] && info.axisFlipped[2]);
     scantest::ExpectPlacedVolume(*chosen, flipped, 0.5, 10.0, 1e-4);
+}
+
+TEST(ScanRoundTripTest, DicomMultiFrameFile) {
+    const std::string file = scantest::TempFolder("frames") + "/volume.dcm";
+    const Grid grid;
+    const std::vector<int16_t> samples = scantest::GridSamples<int16_t>(grid);
+    scantest::DicomSlice frames;
+    frames.columns = unsigned(grid.dims[0]);
+    frames.rows = unsigned(grid.dims[1]);
+    frames.frames = unsigned(grid.dims[2]);
+    frames.frameSpacing = grid.Length(2);
+    frames.spacing[0] = grid.Length(0);
+    frames.spacing[1] = grid.Length(1);
+    std::copy(grid.origin, grid.origin + 3, frames.origin);
+    frames.intercept = -1024.0;
+    frames.pixels = samples.data();
+    ASSERT_TRUE(scantest::WriteDicomSlice(file, frames));
+    ScanInfo info;
+    std::unique_ptr<VolumeData> volume = LoadScan(file, Options(), &info);
+    EXPECT_EQ(volume->GetDataType(), VolumeData::dtInt16);
+    scantest::ExpectPlacedVolume(*volume, grid, 1.0, -1024.0);
 }
 
 TEST(ScanRoundTripTest, DicomObliqueAndUnevenSeriesAreReported) {
