@@ -98,6 +98,8 @@ ScanFormat DetectScanFormat(const std::string& path) {
     struct stat status;
     if (stat(path.c_str(), &status) != 0) return ScanFormat::Unknown;
     if (S_ISDIR(status.st_mode)) return ScanFormat::Dicom;
+    // A pipe or a device is not read: opening a pipe would wait for a writer.
+    if (!S_ISREG(status.st_mode)) return ScanFormat::Unknown;
     unsigned char head[352] = {};
     std::size_t size = 0;
     if (FILE* file = std::fopen(path.c_str(), "rb")) {

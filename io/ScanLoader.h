@@ -63,7 +63,8 @@ struct DicomSeriesSummary {
 };
 
 /// The format of `path`, from its content first and its name second: a folder or a DICOMDIR
-/// is DICOM. Unknown when neither tells (also for a path that does not exist).
+/// is DICOM. Unknown when neither tells, and for a path that does not exist or is not a
+/// regular file or folder (a pipe is not opened).
 KESTREL_IO_API ScanFormat DetectScanFormat(const std::string& path);
 
 /// Reads `path` as one volume. Throws ScanError for bad or unsupported input and nothing is

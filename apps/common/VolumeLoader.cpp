@@ -2,8 +2,10 @@
 #include "VolumeLoader.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -197,4 +199,103 @@ std::unique_ptr<VolumeData> LoadRawVolume(const std::string& path, const int dim
     volume->ReadRawFile(file);
     CheckRead(*volume, path, bytes);
     return volume;
+}
+
+namespace {
+
+// One progress line on stderr, rewritten in place with \r, shown only on a terminal and only
+// once a load has taken a second; cleared when the load ends.
+class ProgressLine {
+public:
+    explicit ProgressLine(const std::string& path)
+        : path_(path), start_(std::chrono::steady_clock::now()), terminal_(isatty(2) != 0) {}
+    ~ProgressLine() {
+        if (shown_) std::fprintf(stderr, "\r%*s\r", int(path_.size()) + 24, "");
+    }
+    void operator()(double fraction) {
+        if (!terminal_) return;
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        if (seconds < 1.0) return;
+        const int percent = int(fraction * 100.0 + 0.5);
+        if (shown_ && percent == lastPercent_) return;
+        std::fprintf(stderr, "\rloading %s: %3d%%", path_.c_str(), percent);
+        std::fflush(stderr);
+        shown_ = true;
+        lastPercent_ = percent;
+    }
+
+private:
+    std::string path_;
+    std::chrono::steady_clock::time_point start_;
+    bool terminal_;
+    bool shown_ = false;
+    int lastPercent_ = -1;
+};
+
+}  // namespace
+
+std::unique_ptr<VolumeData> LoadVolumeFile(const std::string& path, const VolumeFileChoice& choice,
+                                           ScanInfo* info) {
+    const ScanFormat format = DetectScanFormat(path);
+    if (format == ScanFormat::Structured || format == ScanFormat::Unknown) {
+        std::unique_ptr<VolumeData> volume = LoadStructuredVolume(path);
+        if (info != nullptr) {
+            *info = ScanInfo();
+            info->format = ScanFormat::Structured;
+            info->storedType = DataTypeName(volume->GetDataType());
+        }
+        return volume;
+    }
+    ProgressLine progress(path);
+    ScanLoadOptions options;
+    options.series = choice.series;
+    options.volume = choice.volume;
+    options.progress = [&progress](double fraction) { progress(fraction); };
+    try {
+        return LoadScan(path, options, info);
+    } catch (const ScanError& error) {
+        throw InputError(error.what());
+    } catch (const std::bad_alloc&) {
+        throw InputError(path + ": not enough memory for the volume");
+    }
+}
+
+std::string DescribeVolume(const std::string& path, VolumeData& volume, const ScanInfo& info) {
+    int dims[3];
+    float spacings[3];
+    volume.GetDimensions(dims);
+    volume.GetSpacings(spacings);
+    double lo = 0.0, hi = 0.0;
+    volume.GetMinMaxValue(lo, hi);
+    char text[512];
+    std::string out;
+    std::snprintf(text, sizeof(text), "file:        %s (%s)\n", path.c_str(),
+                  ScanFormatName(info.format));
+    out += text;
+    std::snprintf(text, sizeof(text), "dimensions:  %d x %d x %d\n", dims[0], dims[1], dims[2]);
+    out += text;
+    std::snprintf(text, sizeof(text), "spacings:    %g x %g x %g\n", double(spacings[0]),
+                  double(spacings[1]), double(spacings[2]));
+    out += text;
+    std::snprintf(text, sizeof(text), "sample type: %s (stored as %s)\n",
+                  DataTypeName(volume.GetDataType()).c_str(), info.storedType.c_str());
+    out += text;
+    std::snprintf(text, sizeof(text), "values:      %g to %g\n", lo, hi);
+    out += text;
+    if (info.rescaled) {
+        std::snprintf(text, sizeof(text), "rescaled:    slope %g, intercept %g\n", info.slope,
+                      info.intercept);
+        out += text;
+    }
+    if (!info.chosen.empty()) out += "chosen:      " + info.chosen + "\n";
+    const bool turned = info.axisOrder[0] != 0 || info.axisOrder[1] != 1 || info.axisFlipped[0] ||
+                        info.axisFlipped[1] || info.axisFlipped[2];
+    const std::string orientation = info.oblique ? "oblique, kept as the voxel grid"
+                                    : turned     ? "axis-aligned after reordering"
+                                                 : "axis-aligned, as stored";
+    out += "orientation: " + orientation + "\n";
+    for (const std::string& note : info.notes)
+        out += "note:        " + note + "\n";
+    return out;
 }

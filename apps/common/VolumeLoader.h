@@ -1,5 +1,6 @@
-// Loading volumes for the applications: structured files, raw files and the built-in phantom,
-// with every check a library reader leaves out, so that bad input becomes one clear message.
+// Loading volumes for the applications: structured files, raw files, scans (DICOM, NIfTI, NRRD
+// through KestrelIO) and the built-in phantom, with every check a library reader leaves out,
+// so that bad input becomes one clear message.
 #pragma once
 
 #include <memory>
@@ -7,8 +8,7 @@
 #include <string>
 
 #include "DataType.h"
-
-class VolumeData;
+#include "ScanLoader.h"
 
 // Bad input of the user (a file, an option value). what() is one line that names the file or
 // option and says what is wrong, without a program prefix.
@@ -34,3 +34,21 @@ std::unique_ptr<VolumeData> LoadStructuredVolume(const std::string& path);
 // `path`, std::bad_alloc when memory runs out.
 std::unique_ptr<VolumeData> LoadRawVolume(const std::string& path, const int dims[3],
                                           const DataType& type, const float spacings[3]);
+
+// Choices for a volume file given on the command line.
+struct VolumeFileChoice {
+    std::string series;  // DICOM: --series UID, number or position; empty: the largest
+    int volume = 0;      // NIfTI, NRRD with a fourth axis: --volume N (from 0)
+};
+
+// Reads a volume file of any format the applications open, detected by content and name: a
+// DICOM folder, DICOMDIR or file, NIfTI (.nii, .nii.gz, .hdr/.img), NRRD (.nrrd, .nhdr);
+// anything else is read as a structured volume file (LoadStructuredVolume). On a terminal, a
+// load that takes more than a second shows one progress line on stderr. Throws InputError
+// naming the file. `info` (may be null) receives what the load found and did.
+std::unique_ptr<VolumeData> LoadVolumeFile(const std::string& path, const VolumeFileChoice& choice,
+                                           ScanInfo* info);
+
+// What --info prints: format, dimensions, spacings, sample type, value range, rescaling,
+// the series or volume chosen and the notes, one item a line.
+std::string DescribeVolume(const std::string& path, VolumeData& volume, const ScanInfo& info);

@@ -45,8 +45,20 @@ long long NonFiniteSamples(const VolumeData& volume) {
 }  // namespace
 
 void VolumeOptions::AddTo(CLI::App& app) {
-    app.add_option("VOLUME", file, "structured volume file (32-byte header, then the samples)")
+    app.add_option("VOLUME", file,
+                   "a DICOM series (folder, DICOMDIR or multi-frame file), NIfTI (.nii, "
+                   ".nii.gz, .hdr/.img), NRRD (.nrrd, .nhdr) or a structured volume file "
+                   "(32-byte header, then the samples)")
         ->check(cmdline::Value("volume file name"));
+    app.add_option("--series", series,
+                   "  DICOM series to open: UID, number or position in the listing (default: "
+                   "the one with the most images)")
+        ->type_name("S")
+        ->check(cmdline::Value("series UID, number or position"));
+    app.add_option("--volume", volumeNumber,
+                   "  volume of a 4-D NIfTI or NRRD file to open, from 0 (default 0)")
+        ->type_name("N")
+        ->check(cmdline::Integer(0, 0x7fffffff));
     app.add_option("--raw", raw, "raw samples, x fastest, little endian, no header; needs:")
         ->type_name("FILE")
         ->check(cmdline::Value("raw sample file name"));
@@ -79,8 +91,8 @@ void VolumeOptions::AddTo(CLI::App& app) {
 }
 
 bool VolumeOptions::AnyGiven(const CLI::App& app) const {
-    for (const char* name :
-         {"VOLUME", "--raw", "--dims", "--type", "--spacing", "--phantom-size", "--crop"}) {
+    for (const char* name : {"VOLUME", "--series", "--volume", "--raw", "--dims", "--type",
+                             "--spacing", "--phantom-size", "--crop"}) {
         if (Given(app, name)) return true;
     }
     return false;
@@ -98,6 +110,11 @@ void VolumeOptions::Check(const CLI::App& app) {
     for (const char* name : {"--dims", "--type", "--spacing"}) {
         if (!isRaw && Given(app, name)) {
             throw InputError(std::string(name) + ": only applies to --raw FILE");
+        }
+    }
+    for (const char* name : {"--series", "--volume"}) {
+        if (Given(app, name) && !Given(app, "VOLUME")) {
+            throw InputError(std::string(name) + ": only applies to a VOLUME file");
         }
     }
     if (Given(app, "--phantom-size") && (isRaw || Given(app, "VOLUME"))) {
@@ -121,7 +138,7 @@ std::unique_ptr<VolumeData> VolumeOptions::Load(const char* program) {
         volume = LoadRawVolume(raw, dims.data(), type, spacing.empty() ? unit : spacing.data());
     } else if (!file.empty()) {
         description = file;
-        volume = LoadStructuredVolume(file);
+        volume = LoadVolumeFile(file, VolumeFileChoice{series, volumeNumber}, &scanInfo);
         float spacings[3];
         volume->GetSpacings(spacings);
         CheckSpacings(spacings, file);

@@ -1,5 +1,6 @@
-// The volume a view shows, as both tools take it from the command line: a structured file, a
-// raw file with its grid, or the built-in phantom; and the cropping box applied to it.
+// The volume a view shows, as both tools take it from the command line: a volume file (a scan
+// or a structured file), a raw file with its grid, or the built-in phantom; and the cropping
+// box applied to it.
 #pragma once
 
 #include <memory>
@@ -7,14 +8,16 @@
 #include <vector>
 
 #include "DataType.h"
+#include "ScanLoader.h"
 
 namespace CLI {
 class App;
 }
-class VolumeData;
 
 struct VolumeOptions {
-    std::string file;            // structured volume file (positional VOLUME)
+    std::string file;            // volume file (positional VOLUME): scan or structured
+    std::string series;          // --series S (DICOM VOLUME only)
+    int volumeNumber = 0;        // --volume N (4-D NIfTI or NRRD VOLUME only)
     std::string raw;             // --raw FILE
     std::vector<int> dims;       // --dims X Y Z (raw only)
     std::string typeName;        // --type T (raw only)
@@ -22,8 +25,10 @@ struct VolumeOptions {
     int phantomSize = 256;       // --phantom-size N (no file only)
     std::vector<float> crop;     // --crop X0 X1 Y0 Y1 Z0 Z1, voxel coordinates
     std::string description = "the built-in head phantom";  // set by Load: the file or phantom
+    ScanInfo scanInfo;  // set by Load of a VOLUME: what the file held and what was done
 
-    // Adds VOLUME, --raw, --dims, --type, --spacing, --phantom-size and --crop to `app`.
+    // Adds VOLUME, --series, --volume, --raw, --dims, --type, --spacing, --phantom-size and
+    // --crop to `app`.
     void AddTo(CLI::App& app);
     // True when any of them was given (a view without a volume refuses them).
     bool AnyGiven(const CLI::App& app) const;

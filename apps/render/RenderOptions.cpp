@@ -90,6 +90,14 @@ bool ParseRenderOptions(int argc, char** argv, RenderOptions* options) {
     app.add_flag("--gl", options->useGL,
                  "draw through an off-screen OpenGL context (needs $DISPLAY) instead of "
                  "compositing the frame on the CPU");
+    app.add_flag("--info", options->info,
+                 "print what VOLUME holds (dimensions, spacings, sample type, value range, "
+                 "series or volume chosen, orientation) and stop");
+    app.add_option("--convert", options->convertPath,
+                   "write VOLUME as a structured volume file OUT and stop: a slow DICOM folder "
+                   "is read once and reopened fast")
+        ->type_name("OUT")
+        ->check(cmdline::Value("structured volume file name"));
     app.footer(
         "Exit status: 0 on success, 2 for a bad file or option (one line on stderr), 1 "
         "otherwise.");
@@ -97,6 +105,11 @@ bool ParseRenderOptions(int argc, char** argv, RenderOptions* options) {
     if (!cmdline::Parse(app, argc, argv, options->volume.file)) return false;
     if (!size.empty()) cmdline::ToImageSize(size, &options->width, &options->height);
     options->volume.Check(app);
+    for (const char* name : {"--info", "--convert"}) {
+        if (app.count(name) > 0 && options->volume.file.empty()) {
+            throw InputError(std::string(name) + ": needs a VOLUME file");
+        }
+    }
     options->views->Check();
     if (!eye.empty()) {
         for (const char* camera : {"--azimuth", "--elevation", "--zoom"}) {

@@ -25,6 +25,8 @@ struct RenderOptions {
     bool useGrid = true;                         // --no-grid switches to the plain cell walk
     bool useGL = false;                          // --gl
     std::string outputPath = "kestrel-mip.png";  // --output
+    bool info = false;                           // --info: describe VOLUME, render nothing
+    std::string convertPath;  // --convert OUT: write VOLUME as a structured file, render nothing
 
     // Fly-through camera (voxel coordinates): --eye, --look, --eye-to, --slice.
     bool flyThrough = false;  // --eye given: the camera sits at pose.eye looking along pose

@@ -1,5 +1,6 @@
 // kestrel-render: batch and headless rendering of a view of a volume to a PNG file.
 #include <GL/glew.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -31,6 +32,40 @@ constexpr int kExitFailure = 1;
 int Fail(int code, const std::string& message) {
     std::fprintf(stderr, "kestrel-render: %s\n", message.c_str());
     return code;
+}
+
+// --info and --convert: load, describe or write, render nothing.
+int InspectOrConvert(RenderOptions& options) {
+    std::unique_ptr<VolumeData> volume;
+    try {
+        volume = options.volume.Load("kestrel-render");
+    } catch (const InputError& error) {
+        return Fail(kExitBadInput, error.what());
+    }
+    if (options.info) {
+        std::fputs(
+            DescribeVolume(options.volume.description, *volume, options.volume.scanInfo).c_str(),
+            stdout);
+    }
+    if (options.convertPath.empty()) return 0;
+
+    // Written beside the destination and renamed: the file is complete or absent.
+    const std::string& out = options.convertPath;
+    const std::string partial = out + ".part";
+    volume->WriteStructuredFile(partial.c_str());
+    int dims[3];
+    volume->GetDimensions(dims);
+    const long long bytes = 32 + (long long)(volume->GetDataType().bitCount >> 3) * dims[0] *
+                                     (long long)dims[1] * dims[2];
+    struct stat written;
+    if (stat(partial.c_str(), &written) != 0 || written.st_size != bytes ||
+        std::rename(partial.c_str(), out.c_str()) != 0) {
+        std::remove(partial.c_str());
+        return Fail(kExitBadInput, "--convert " + out + ": cannot write the file");
+    }
+    std::printf("wrote %s: %d x %d x %d %s\n", out.c_str(), dims[0], dims[1], dims[2],
+                DataTypeName(volume->GetDataType()).c_str());
+    return 0;
 }
 
 double Median(std::vector<double> values) {
@@ -168,6 +203,8 @@ int Run(int argc, char** argv) {
     } catch (const InputError& error) {
         return Fail(kExitBadInput, error.what());
     }
+
+    if (options.info || !options.convertPath.empty()) return InspectOrConvert(options);
 
     // Claim the output first: a destination that must not or cannot be written fails before
     // any work. A path writes numbered files next to it: claim the first of them instead.

@@ -412,8 +412,9 @@ TEST(RenderToolCommandLine, BadInputGivesOneLineExitCode2AndNoOutput) {
     EXPECT_EQ(ReadText(output), "old");
 }
 
-// A folder or a named pipe given as the volume (structured or raw) is refused by name at once:
-// no made-up file length in the message, and no wait for a writer on the pipe.
+// A folder without DICOM images or a named pipe given as the volume (structured or raw) is
+// refused by name at once: no made-up file length in the message, and no wait for a writer on
+// the pipe.
 TEST(RenderToolCommandLine, FoldersAndPipesAreRefusedAsVolumes) {
     const std::string inputs = TempFolder("special");
     const std::string folder = inputs + "/volume.kvol";
@@ -426,7 +427,7 @@ TEST(RenderToolCommandLine, FoldersAndPipesAreRefusedAsVolumes) {
         std::string message;
     };
     const std::vector<Case> cases = {
-        {{folder}, folder + ": is a folder"},
+        {{folder}, folder + ": no DICOM images found in the folder"},
         {{"--raw", folder, "--dims", "1", "1", "1", "--type", "uint8"}, folder + ": is a folder"},
         {{pipe}, pipe + ": is not a regular file"},
         {{"--raw", pipe, "--dims", "1", "1", "1", "--type", "uint8"},

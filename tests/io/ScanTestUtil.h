@@ -3,6 +3,9 @@
 // holds, voxel for voxel, what that placement says it must.
 #pragma once
 
+// First: <dirent.h> declares DT_UNKNOWN, which the NIfTI headers define as a macro.
+#include "apps/AppTestUtil.h"
+
 #include <gtest/gtest.h>
 #include <nifti2_io.h>
 #include <sys/stat.h>
@@ -57,6 +60,12 @@ std::vector<T> GridSamples(const Grid& grid) {
                 samples.push_back(T(PlaceValue(p)));
             }
     return samples;
+}
+
+inline std::string FormatValue(double value) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", value);
+    return text;
 }
 
 inline double SampleAt(const VolumeData& volume, int x, int y, int z) {
@@ -121,14 +130,7 @@ inline void WriteText(const std::string& path, const std::string& text) {
     std::fclose(file);
 }
 
-// A fresh empty folder under the test temp dir.
-inline std::string TempFolder(const std::string& name) {
-    static int counter = 0;
-    const std::string path = ::testing::TempDir() + "kestrel_scan_" + std::to_string(getpid()) +
-                             "_" + std::to_string(counter++) + "_" + name;
-    mkdir(path.c_str(), 0755);
-    return path;
-}
+using apptest::TempFolder;
 
 struct DicomSeriesSpec {
     std::string uid;
