@@ -159,6 +159,19 @@ std::unique_ptr<VolumeData> VolumeOptions::Load(const char* program) {
             throw InputError(message);
         }
     }
+    // A box flat along one axis shows its plane (rays crossing it sample it once); flat along
+    // two or three axes it is a line or a point, which no ray hits: say why the picture is empty.
+    int flatAxes = 0;
+    for (int a = 0; a < 3; ++a) {
+        const bool cropFlat = crop.size() == 6 && crop[2 * a] == crop[2 * a + 1];
+        flatAxes += size[a] == 1 || cropFlat;
+    }
+    if (flatAxes >= 2) {
+        std::fprintf(stderr,
+                     "%s: %s: warning: the volume (or its cropping box) is %s, which has no area "
+                     "to show: the picture is empty\n",
+                     program, description.c_str(), flatAxes == 3 ? "a single point" : "a line");
+    }
     if (const long long bad = NonFiniteSamples(*volume); bad > 0) {
         std::fprintf(stderr,
                      "%s: %s: %lld samples are not finite (NaN or infinity); the value range "

@@ -444,3 +444,22 @@ TEST(RenderToolCommandLine, FoldersAndPipesAreRefusedAsVolumes) {
         EXPECT_FALSE(FileExists(output)) << c.message;
     }
 }
+
+// A slice (flat along one axis) shows; a line or a point cannot, and the tool says why.
+TEST(RenderToolFlatVolumes, LinesAndPointsWarnThatThePictureIsEmpty) {
+    const std::string folder = TempFolder("flat");
+    const uint16_t sample = 5;
+    WriteBytes(folder + "/one.raw", &sample, sizeof sample);
+    const RunResult point = Render({"--raw", folder + "/one.raw", "--dims", "1", "1", "1", "--type",
+                                    "uint16", "--output", folder + "/point.png"});
+    EXPECT_EQ(point.code, 0) << point.err;
+    EXPECT_NE(point.err.find("a single point, which has no area to show"), std::string::npos)
+        << point.err;
+    const RunResult line = Render({"--phantom-size", "16", "--crop", "3", "3", "0", "15", "4", "4",
+                                   "--output", folder + "/line.png"});
+    EXPECT_NE(line.err.find("is a line"), std::string::npos) << line.err;
+    const RunResult plane = Render({"--phantom-size", "16", "--crop", "3", "3", "0", "15", "0",
+                                    "15", "--output", folder + "/plane.png"});
+    EXPECT_EQ(plane.err.find("warning"), std::string::npos) << plane.err;
+    EXPECT_GT(BrightBox(LoadPicture(folder + "/plane.png"), 20).count, 100);
+}
