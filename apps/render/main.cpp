@@ -36,6 +36,14 @@ int Fail(int code, const std::string& message) {
 
 // --info and --convert: load, describe or write, render nothing.
 int InspectOrConvert(RenderOptions& options) {
+    // The converted file follows the rules of every output: only a regular file or a new name
+    // is replaced, never the input.
+    if (!options.convertPath.empty()) {
+        OutputFile destination("--convert", options.convertPath);
+        std::string reason;
+        if (!destination.Check({options.volume.file, options.volume.raw}, &reason))
+            return Fail(kExitBadInput, reason);
+    }
     std::unique_ptr<VolumeData> volume;
     try {
         volume = options.volume.Load("kestrel-render");
