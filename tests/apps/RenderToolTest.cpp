@@ -463,3 +463,26 @@ TEST(RenderToolFlatVolumes, LinesAndPointsWarnThatThePictureIsEmpty) {
     EXPECT_EQ(plane.err.find("warning"), std::string::npos) << plane.err;
     EXPECT_GT(BrightBox(LoadPicture(folder + "/plane.png"), 20).count, 100);
 }
+
+// --convert refuses what every output refuses: a FIFO and the input itself, both left as they
+// were.
+TEST(RenderToolConvert, RefusesAPipeAndTheInput) {
+    const std::string folder = TempFolder("convert_rules");
+    const int dims[3] = {2, 2, 2};
+    const float spacings[3] = {1.0f, 1.0f, 1.0f};
+    const std::string input = folder + "/v.vol";
+    const std::vector<uint16_t> samples(8, 7);
+    WriteStructured(input, dims, spacings, 0, 0, 16, samples.data(), 16);
+    const std::string fifo = folder + "/pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const RunResult piped = Render({input, "--convert", fifo});
+    EXPECT_EQ(piped.code, 2);
+    EXPECT_NE(piped.err.find("not a regular file"), std::string::npos) << piped.err;
+    struct stat info;
+    ASSERT_EQ(stat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    const RunResult self = Render({input, "--convert", input});
+    EXPECT_EQ(self.code, 2);
+    EXPECT_NE(self.err.find("is the input file"), std::string::npos) << self.err;
+    EXPECT_EQ(ReadText(input).size(), 32u + 16u);
+}
