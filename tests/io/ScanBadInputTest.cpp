@@ -27,26 +27,26 @@ void PatchNiftiDims(const std::string& path, int16_t x, int16_t y, int16_t z) {
 TEST(ScanBadInputTest, EachFailureNamesTheFileAndTheProblem) {
     std::vector<BadCase> cases;
     const Grid grid;
-    scantest::DicomSeriesSpec spec;
-    spec.uid = "1.2.826.0.1.3680043.2.1125.1.3001";
+    scantest::DicomSeriesLayout layout;
+    layout.uid = "1.2.826.0.1.3680043.2.1125.1.3001";
 
     // DICOM: one slice of another size in the series.
     const std::string mixed = scantest::TempFolder("mixed");
-    scantest::WriteDicomSeries(mixed, grid, spec);
+    scantest::WriteDicomSeries(mixed, grid, layout);
     Grid small;
     small.dims[0] = small.dims[1] = 4;
     small.dims[2] = 1;
     small.origin[2] = grid.origin[2] + 4 * 3.0;
-    spec.fileOrder = {9};
-    scantest::WriteDicomSeries(mixed, small, spec);
+    layout.fileOrder = {9};
+    scantest::WriteDicomSeries(mixed, small, layout);
     cases.push_back({mixed, "_9.dcm", "image of 4 x 4 in a series of 6 x 5 images"});
-    spec.fileOrder.clear();
+    layout.fileOrder.clear();
 
     // DICOM: the third of five slices removed.
     const std::string gap = scantest::TempFolder("gap");
     Grid five = grid;
     five.dims[2] = 5;
-    scantest::WriteDicomSeries(gap, five, spec);
+    scantest::WriteDicomSeries(gap, five, layout);
     unlink((gap + "/3001_2.dcm").c_str());
     cases.push_back({gap, "3001_3.dcm", "slices missing before it (gap of 6 mm"});
 
@@ -54,12 +54,12 @@ TEST(ScanBadInputTest, EachFailureNamesTheFileAndTheProblem) {
     const std::string single = scantest::TempFolder("single");
     Grid one = grid;
     one.dims[2] = 1;
-    scantest::WriteDicomSeries(single, one, spec);
+    scantest::WriteDicomSeries(single, one, layout);
     cases.push_back({single, single + "/3001_0.dcm", "a single 2-D image (6 x 5)"});
 
     // DICOM: a slice cut short inside its pixel data.
     const std::string cut = scantest::TempFolder("cut");
-    scantest::WriteDicomSeries(cut, grid, spec);
+    scantest::WriteDicomSeries(cut, grid, layout);
     const std::string cutFile = cut + "/3001_1.dcm";
     struct stat status;
     ASSERT_EQ(stat(cutFile.c_str(), &status), 0);

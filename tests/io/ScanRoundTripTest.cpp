@@ -18,7 +18,7 @@ TEST(ScanRoundTripTest, DicomSeriesOrderedByPositionNotByName) {
     const std::string folder = scantest::TempFolder("dicom");
     // Series 1: four slices, file names and instance numbers shuffled against the positions.
     Grid axial;
-    scantest::DicomSeriesSpec ct;
+    scantest::DicomSeriesLayout ct;
     ct.uid = "1.2.826.0.1.3680043.2.1125.1.1001";
     ct.intercept = -1024.0;
     ct.fileOrder = {2, 0, 3, 1};
@@ -28,7 +28,7 @@ TEST(ScanRoundTripTest, DicomSeriesOrderedByPositionNotByName) {
     Grid flipped;
     flipped.dims[2] = 3;
     flipped.step[0][0] = -1.0;
-    scantest::DicomSeriesSpec second;
+    scantest::DicomSeriesLayout second;
     second.uid = "1.2.826.0.1.3680043.2.1125.1.1002";
     second.number = "2";
     second.slope = 0.5;
@@ -94,9 +94,9 @@ TEST(ScanRoundTripTest, DicomObliqueAndUnevenSeriesAreReported) {
     tilted.step[0][1] = std::sin(angle);
     tilted.step[1][0] = -2.0 * std::sin(angle);
     tilted.step[1][1] = 2.0 * std::cos(angle);
-    scantest::DicomSeriesSpec spec;
-    spec.uid = "1.2.826.0.1.3680043.2.1125.1.2001";
-    scantest::WriteDicomSeries(folder, tilted, spec);
+    scantest::DicomSeriesLayout layout;
+    layout.uid = "1.2.826.0.1.3680043.2.1125.1.2001";
+    scantest::WriteDicomSeries(folder, tilted, layout);
     ScanInfo info;
     std::unique_ptr<VolumeData> volume = LoadScan(folder, Options(), &info);
     EXPECT_TRUE(info.oblique);
@@ -114,11 +114,11 @@ TEST(ScanRoundTripTest, DicomObliqueAndUnevenSeriesAreReported) {
     Grid last = first;
     last.dims[2] = 1;
     last.origin[2] = first.origin[2] + 2 * 3.0 + 3.5;
-    spec.uid = "1.2.826.0.1.3680043.2.1125.1.2002";
-    spec.fileOrder = {0, 1, 2};
-    scantest::WriteDicomSeries(uneven, first, spec);
-    spec.fileOrder = {3};
-    scantest::WriteDicomSeries(uneven, last, spec);
+    layout.uid = "1.2.826.0.1.3680043.2.1125.1.2002";
+    layout.fileOrder = {0, 1, 2};
+    scantest::WriteDicomSeries(uneven, first, layout);
+    layout.fileOrder = {3};
+    scantest::WriteDicomSeries(uneven, last, layout);
     volume = LoadScan(uneven, Options(), &info);
     ASSERT_EQ(volume->dimensions[2], 4);
     EXPECT_NEAR(volume->spacings[2], 9.5 / 3.0, 1e-5);

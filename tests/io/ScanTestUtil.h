@@ -132,7 +132,7 @@ inline void WriteText(const std::string& path, const std::string& text) {
 
 using apptest::TempFolder;
 
-struct DicomSeriesSpec {
+struct DicomSeriesLayout {
     std::string uid;
     std::string number = "1";
     double slope = 1.0;
@@ -144,7 +144,7 @@ struct DicomSeriesSpec {
 // One int16 CT image file per slice of `grid` in `folder`, named by fileOrder and with
 // instance numbers that run against the positions; pixel data is PlaceValue.
 inline void WriteDicomSeries(const std::string& folder, const Grid& grid,
-                             const DicomSeriesSpec& spec) {
+                             const DicomSeriesLayout& layout) {
     const std::vector<int16_t> samples = GridSamples<int16_t>(grid);
     DicomSlice slice;
     slice.columns = unsigned(grid.dims[0]);
@@ -155,17 +155,17 @@ inline void WriteDicomSeries(const std::string& folder, const Grid& grid,
     }
     slice.spacing[0] = grid.Length(0);
     slice.spacing[1] = grid.Length(1);
-    slice.slope = spec.slope;
-    slice.intercept = spec.intercept;
-    slice.seriesUid = spec.uid;
-    slice.seriesNumber = std::atoi(spec.number.c_str());
-    slice.rle = spec.rle;
+    slice.slope = layout.slope;
+    slice.intercept = layout.intercept;
+    slice.seriesUid = layout.uid;
+    slice.seriesNumber = std::atoi(layout.number.c_str());
+    slice.rle = layout.rle;
     for (int k = 0; k < grid.dims[2]; ++k) {
         grid.Position(0, 0, k, slice.origin);
         slice.instance = grid.dims[2] - k;
         slice.pixels = samples.data() + std::size_t(k) * slice.columns * slice.rows;
-        const int name = spec.fileOrder.empty() ? k : spec.fileOrder[std::size_t(k)];
-        ASSERT_TRUE(WriteDicomSlice(folder + "/" + spec.uid.substr(spec.uid.size() - 4) + "_" +
+        const int name = layout.fileOrder.empty() ? k : layout.fileOrder[std::size_t(k)];
+        ASSERT_TRUE(WriteDicomSlice(folder + "/" + layout.uid.substr(layout.uid.size() - 4) + "_" +
                                         std::to_string(name) + ".dcm",
                                     slice));
     }

@@ -17,10 +17,10 @@ TEST(ScanToolTest, RendersInspectsAndConvertsEachFormat) {
     const Grid grid;
     const std::string dicom = folder + "/series";
     mkdir(dicom.c_str(), 0755);
-    scantest::DicomSeriesSpec spec;
-    spec.uid = "1.2.826.0.1.3680043.2.1125.1.4001";
-    spec.intercept = -1024.0;
-    scantest::WriteDicomSeries(dicom, grid, spec);
+    scantest::DicomSeriesLayout layout;
+    layout.uid = "1.2.826.0.1.3680043.2.1125.1.4001";
+    layout.intercept = -1024.0;
+    scantest::WriteDicomSeries(dicom, grid, layout);
     scantest::WriteNifti<int16_t>(folder + "/head.nii.gz", grid, DT_INT16, 0.0, 0.0);
     scantest::WriteNrrd<float>(folder + "/head.nhdr", grid, nrrdTypeFloat, true);
 

@@ -153,7 +153,7 @@ inline void ShadedSample(const Setup& s, const DenseVolume& vol, const double p[
     }
     const double* L = s.lightDir;
     const double l = L[0] * n[0] + L[1] * n[1] + L[2] * n[2];
-    double k[3] = {s.ambient[0], s.ambient[1], s.ambient[2]}, spec[3] = {0, 0, 0};
+    double k[3] = {s.ambient[0], s.ambient[1], s.ambient[2]}, highlightColour[3] = {0, 0, 0};
     if ((l > 0 && b > 0) || (l < 0 && b < 0)) {
         double h[3] = {L[0] + d[0], L[1] + d[1], L[2] + d[2]};
         const double hl = std::sqrt(h[0] * h[0] + h[1] * h[1] + h[2] * h[2]);
@@ -162,11 +162,11 @@ inline void ShadedSample(const Setup& s, const DenseVolume& vol, const double p[
         const bool highlight = hn > std::pow(0.001 / strongest, 1.0 / s.power);
         for (int c = 0; c < 3; ++c) {
             k[c] += s.diffuse[c] * std::fabs(l);
-            if (highlight) spec[c] = s.specular[c] * std::pow(hn, s.power);
+            if (highlight) highlightColour[c] = s.specular[c] * std::pow(hn, s.power);
         }
     }
     for (int c = 0; c < 3; ++c)
-        rgba[c] = k[c] * rgba[c] + spec[c];
+        rgba[c] = k[c] * rgba[c] + highlightColour[c];
 }
 
 // One pixel's ray in double from the float matrices of the ray set-up.
