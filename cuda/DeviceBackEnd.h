@@ -3,8 +3,13 @@
 // ever found, so nothing else is called).
 #pragma once
 
+#include <cstddef>
+
+#include "kernels/FullRay.h"
 #include "kernels/Shading.h"
 
+class CUDAPreintegratedLut;
+struct CUDADeviceBuffer;
 struct CUDADeviceVolume;
 struct CUDADeviceGrid;
 struct CUDADeviceImage;
@@ -60,5 +65,25 @@ void CastMIP(const CUDADeviceVolume* volume, const CUDADeviceGrid* grid, const D
 void CastIsosurface(const CUDADeviceVolume* volume, const CUDADeviceGrid* grid,
                     const DeviceRays& rays, float isovalue, const float surface[3],
                     const BoundLight& light, const DeviceRegion& region, CUDADeviceImage* image);
+
+// The host lookup of a segment table (entries in host memory; CUDATables.cpp).
+PreintegratedLookup SegmentLookup(const CUDAPreintegratedLut& segments);
+
+// A device copy of `count` floats (a table), replacing `previous` (reused when large enough).
+// Null when the device refuses the memory.
+CUDADeviceBuffer* UploadBuffer(const float* values, std::size_t count, CUDADeviceBuffer* previous);
+void ReleaseBuffer(CUDADeviceBuffer* buffer);
+
+// Full volume rendering with `settings` as bound on the host, their table read from `table`
+// (RGBA entries) and, with a grid (the empty-space skipping variant), their range test's sums
+// from `alphaSums`; without a grid every ray is sampled over its whole length.
+void CastFull(const CUDADeviceVolume* volume, const CUDADeviceGrid* grid, const DeviceRays& rays,
+              const FullSettings& settings, const CUDADeviceBuffer* table,
+              const CUDADeviceBuffer* alphaSums, const DeviceRegion& region,
+              CUDADeviceImage* image);
+// Pre-integrated full volume rendering, the segment table read from `segments` (RGBA entries).
+void CastPreintegrated(const CUDADeviceVolume* volume, const DeviceRays& rays,
+                       const FullSettings& settings, const CUDADeviceBuffer* segments,
+                       const DeviceRegion& region, CUDADeviceImage* image);
 
 }  // namespace kestrel_cuda

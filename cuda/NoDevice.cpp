@@ -38,4 +38,17 @@ void CastMIP(const CUDADeviceVolume*, const CUDADeviceGrid*, const DeviceRays&, 
 void CastIsosurface(const CUDADeviceVolume*, const CUDADeviceGrid*, const DeviceRays&, float,
                     const float[3], const BoundLight&, const DeviceRegion&, CUDADeviceImage*) {}
 
+CUDADeviceBuffer* UploadBuffer(const float*, std::size_t, CUDADeviceBuffer*) {
+    return nullptr;
+}
+
+void ReleaseBuffer(CUDADeviceBuffer*) {}
+
+void CastFull(const CUDADeviceVolume*, const CUDADeviceGrid*, const DeviceRays&,
+              const FullSettings&, const CUDADeviceBuffer*, const CUDADeviceBuffer*,
+              const DeviceRegion&, CUDADeviceImage*) {}
+
+void CastPreintegrated(const CUDADeviceVolume*, const DeviceRays&, const FullSettings&,
+                       const CUDADeviceBuffer*, const DeviceRegion&, CUDADeviceImage*) {}
+
 }  // namespace kestrel_cuda

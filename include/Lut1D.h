@@ -54,5 +54,5 @@ struct TableMapping {
         scale = last / (maxPos - minPos);
         offset = -minPos * last / (maxPos - minPos);
     }
-    float Position(float v) const { return scale * v + offset; }
+    KESTREL_HOST_DEVICE float Position(float v) const { return scale * v + offset; }
 };

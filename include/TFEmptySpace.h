@@ -65,13 +65,13 @@ struct TFRangeTest {
           mapping(table.sampleCount, table.minPos, table.maxPos) {}
 
     // Position clamped to [0, last]; NaN gives `nan`.
-    float Clamp(float x, float nan) const {
+    KESTREL_HOST_DEVICE float Clamp(float x, float nan) const {
         if (x != x) return nan;
         if (!(x > 0.f)) return 0.f;
         return x < last ? x : last;
     }
 
-    bool RangeIsVisible(float lo, float hi) const {
+    KESTREL_HOST_DEVICE bool RangeIsVisible(float lo, float hi) const {
         const int first = int(std::floor(Clamp(mapping.Position(lo), 0.f)));
         const int end = int(std::ceil(Clamp(mapping.Position(hi), last))) + 1;
         return alphaSum[end] > alphaSum[first];

@@ -1,8 +1,9 @@
 // The CUDA back end: the volume as a dense float array in device memory, the min/max grid built
-// by one thread per cell, and the MIP and isosurface casts by one thread per pixel. The rays, the
-// cell walk, the cell cubic, the sampling and the shading are the CPU kernels' own inline code
-// (CellWalk.h, CellCubic.h, VoxelAccess.h, Shading.h), compiled for the device as well; what this
-// file adds is the device's voxel and grid access, the per-ray tracers and the per-pixel loop.
+// by one thread per cell, the tables as float arrays, and the MIP, isosurface and full casts by
+// one thread per pixel. The rays, the cell walk, the cell cubic, the sampling, the shading and the
+// full-rendering ray are the CPU kernels' own inline code (CellWalk.h, CellCubic.h, VoxelAccess.h,
+// Shading.h, FullRay.h), compiled for the device as well; what this file adds is the device's
+// voxel and grid access, the MIP and isosurface tracers and the per-pixel loop.
 #include <cuda_runtime.h>
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include "DeviceBackEnd.h"
 #include "kernels/CellCubic.h"
 #include "kernels/CellWalk.h"
+#include "kernels/FullRay.h"
 #include "kernels/Shading.h"
 #include "kernels/VoxelAccess.h"
 
@@ -23,6 +25,11 @@ struct CUDADeviceGrid {
     float* minMax = nullptr;  // 2 floats per cell, x fastest, device memory (GridPartition layout)
     int cellSize[3] = {0, 0, 0};
     int cellCount[3] = {0, 0, 0};
+};
+
+struct CUDADeviceBuffer {
+    float* values = nullptr;  // capacity floats of device memory
+    std::size_t capacity = 0;
 };
 
 struct CUDADeviceImage {
@@ -87,22 +94,26 @@ struct DeviceFrame {
     DeviceGridView grid;
 };
 
-DeviceFrame MakeFrame(const CUDADeviceVolume& volume, const CUDADeviceGrid& grid,
+// The frame's volume, rays and rectangle, and the grid when there is one (an empty grid view
+// otherwise, for the casts that walk no macro cells).
+DeviceFrame MakeFrame(const CUDADeviceVolume& volume, const CUDADeviceGrid* grid,
                       const DeviceRays& rays, const DeviceRegion& region) {
+    static const CUDADeviceGrid kNoGrid;
+    const CUDADeviceGrid& cells = grid != nullptr ? *grid : kNoGrid;
     DeviceFrame frame;
     frame.rays = rays;
     frame.region = region;
     frame.voxels.samples = volume.samples;
-    frame.grid.gridMinMax = grid.minMax;
+    frame.grid.gridMinMax = cells.minMax;
     for (int a = 0; a < 3; ++a) {
         frame.voxels.dims[a] = volume.dims[a];
         frame.voxels.spacing[a] = volume.spacing[a];
-        frame.grid.gridCellSize[a] = grid.cellSize[a];
-        frame.grid.gridCellCount[a] = grid.cellCount[a];
+        frame.grid.gridCellSize[a] = cells.cellSize[a];
+        frame.grid.gridCellCount[a] = cells.cellCount[a];
     }
     frame.grid.gridStride[0] = 2;
-    frame.grid.gridStride[1] = 2 * grid.cellCount[0];
-    frame.grid.gridStride[2] = 2 * grid.cellCount[0] * grid.cellCount[1];
+    frame.grid.gridStride[1] = 2 * cells.cellCount[0];
+    frame.grid.gridStride[2] = 2 * cells.cellCount[0] * cells.cellCount[1];
     return frame;
 }
 
@@ -237,16 +248,41 @@ struct IsosurfaceTrace {
     }
 };
 
+// The full-rendering ray, sampled throughout or skipping empty macro cells.
+template <bool kSkipping, ShadeMode kMode>
+struct FullTrace {
+    FullSettings settings;  // table pointers in device memory
+    __device__ Vector4 operator()(const DeviceFrame& frame, const PixelRay& ray) const {
+        return TraceFullRay<kSkipping, kMode>(frame.grid, frame.voxels, settings, ray);
+    }
+};
+
+// The pre-integrated full-rendering ray.
+template <ShadeMode kMode>
+struct PreintegratedTrace {
+    FullSettings settings;  // table pointers in device memory
+    __device__ Vector4 operator()(const DeviceFrame& frame, const PixelRay& ray) const {
+        return TracePreintegratedRay<kMode>(frame.voxels, settings, ray);
+    }
+};
+
+// Casts every pixel of the region with `trace`; `grid` may be null for a trace that walks no
+// macro cells.
 template <class Trace>
 void Cast(const CUDADeviceVolume* volume, const CUDADeviceGrid* grid, const DeviceRays& rays,
           const Trace& trace, const DeviceRegion& region, CUDADeviceImage* image) {
-    if (!volume || !grid || !image || region.width <= 0 || region.height <= 0) return;
+    if (!volume || !image || region.width <= 0 || region.height <= 0) return;
     if (image->capacity < std::size_t(region.width) * std::size_t(region.height) * 4) return;
     const dim3 block(kTileSide, kTileSide);
     const dim3 blocks((region.width + kTileSide - 1) / kTileSide,
                       (region.height + kTileSide - 1) / kTileSide);
-    CastPixels<<<blocks, block>>>(MakeFrame(*volume, *grid, rays, region), trace, image->pixels);
+    CastPixels<<<blocks, block>>>(MakeFrame(*volume, grid, rays, region), trace, image->pixels);
     cudaDeviceSynchronize();
+}
+
+// The table entries of a device buffer as RGBA.
+const Vector4* Entries(const CUDADeviceBuffer& buffer) {
+    return reinterpret_cast<const Vector4*>(buffer.values);
 }
 
 // One thread per grid cell: the range of its voxels, its successors' first planes included
@@ -379,18 +415,74 @@ void ReleaseImage(CUDADeviceImage* image) {
 void CastMIP(const CUDADeviceVolume* volume, const CUDADeviceGrid* grid, const DeviceRays& rays,
              float greyScale, float greyOffset, const DeviceRegion& region,
              CUDADeviceImage* image) {
+    if (grid == nullptr) return;
     Cast(volume, grid, rays, MIPTrace{greyScale, greyOffset}, region, image);
 }
 
 void CastIsosurface(const CUDADeviceVolume* volume, const CUDADeviceGrid* grid,
                     const DeviceRays& rays, float isovalue, const float surface[3],
                     const BoundLight& light, const DeviceRegion& region, CUDADeviceImage* image) {
+    if (grid == nullptr) return;
     IsosurfaceTrace trace;
     trace.isovalue = isovalue;
     for (int c = 0; c < 3; ++c)
         trace.surface[c] = surface[c];
     trace.light = light;
     Cast(volume, grid, rays, trace, region, image);
+}
+
+CUDADeviceBuffer* UploadBuffer(const float* values, std::size_t count, CUDADeviceBuffer* previous) {
+    CUDADeviceBuffer* buffer = previous;
+    if (buffer == nullptr || buffer->capacity < count) {
+        ReleaseBuffer(previous);
+        buffer = new CUDADeviceBuffer;
+        if (count > 0 && cudaMalloc(&buffer->values, count * sizeof(float)) != cudaSuccess) {
+            delete buffer;
+            return nullptr;
+        }
+        buffer->capacity = count;
+    }
+    if (count > 0 && cudaMemcpy(buffer->values, values, count * sizeof(float),
+                                cudaMemcpyHostToDevice) != cudaSuccess) {
+        ReleaseBuffer(buffer);
+        return nullptr;
+    }
+    return buffer;
+}
+
+void ReleaseBuffer(CUDADeviceBuffer* buffer) {
+    if (buffer == nullptr) return;
+    cudaFree(buffer->values);
+    delete buffer;
+}
+
+void CastFull(const CUDADeviceVolume* volume, const CUDADeviceGrid* grid, const DeviceRays& rays,
+              const FullSettings& settings, const CUDADeviceBuffer* table,
+              const CUDADeviceBuffer* alphaSums, const DeviceRegion& region,
+              CUDADeviceImage* image) {
+    if (table == nullptr || (grid != nullptr && alphaSums == nullptr)) return;
+    FullSettings device = settings;
+    device.lut.table = Entries(*table);
+    if (grid != nullptr) device.emptySpace.alphaSum = alphaSums->values;
+    WithShadeMode(settings.mode, [&](auto mode) {
+        constexpr ShadeMode kMode = decltype(mode)::value;
+        if (grid != nullptr)
+            Cast(volume, grid, rays, FullTrace<true, kMode>{device}, region, image);
+        else
+            Cast(volume, nullptr, rays, FullTrace<false, kMode>{device}, region, image);
+    });
+}
+
+void CastPreintegrated(const CUDADeviceVolume* volume, const DeviceRays& rays,
+                       const FullSettings& settings, const CUDADeviceBuffer* segments,
+                       const DeviceRegion& region, CUDADeviceImage* image) {
+    if (segments == nullptr) return;
+    FullSettings device = settings;
+    device.segments.entries = Entries(*segments);
+    WithShadeMode(settings.mode, [&](auto mode) {
+        constexpr ShadeMode kMode = decltype(mode)::value;
+        Cast(volume, nullptr, rays, PreintegratedTrace<kMode>{device}, region, image);
+    });
 }
 
 }  // namespace kestrel_cuda

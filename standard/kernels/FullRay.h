@@ -1,0 +1,256 @@
+// One ray of full volume rendering, written once for the CPU kernel (FullVR.cpp) and for
+// KestrelCUDA's back ends: classification through the transfer-function table, opacity
+// correction, shading and front-to-back compositing of the samples at tNear, tNear + d, ...; the
+// macro-cell walk of the empty-space skipping variant; and the pre-integrated variant, which
+// composites the segments between consecutive samples through a table of (front, back) values.
+#pragma once
+
+#include <cmath>
+#include <type_traits>
+
+#include "BasicLightParam.h"
+#include "KestrelExport.h"
+#include "Lut1D.h"
+#include "TFEmptySpace.h"
+#include "Vector.h"
+#include "kernels/CellWalk.h"
+#include "kernels/Shading.h"
+#include "kernels/VoxelAccess.h"
+
+// Early ray termination: no sample is taken once the accumulated opacity reaches this.
+constexpr float kFullOpaque = 0.98f;
+// A sampled macro cell must be longer than this along the ray (physical units) to get samples.
+constexpr float kMinCellSegment = 0.001f;
+
+// How samples are shaded; decided once per frame.
+enum class ShadeMode { kNone, kBlinnPhong, kIllustrative };
+
+// Front-to-back accumulation of premultiplied colour.
+struct FullAccumulator {
+    Vector4 colour{0.f, 0.f, 0.f, 0.f};
+
+    KESTREL_HOST_DEVICE bool Opaque() const { return !(colour.w < kFullOpaque); }
+
+    // c.rgb premultiplied by c.a; A.rgb += (1 - A.a) c.rgb; A.a += (1 - A.a) c.a (old A.a).
+    KESTREL_HOST_DEVICE void Add(const float rgb[3], float alpha) {
+        const float remaining = 1.f - colour.w;
+        colour.x += remaining * (rgb[0] * alpha);
+        colour.y += remaining * (rgb[1] * alpha);
+        colour.z += remaining * (rgb[2] * alpha);
+        colour.w += remaining * alpha;
+    }
+};
+
+// The transfer-function table of a frame: entries floor(x) and floor(x) + 1 interpolated at table
+// position x, entry 0 below the table (and for NaN), the last entry above it.
+struct FullClassifier {
+    const Vector4* table = nullptr;  // the entries, not owned (device memory on the device)
+    float last = 0.f;                // N - 1, the largest table position
+    TableMapping mapping;            // scalar value -> table position
+
+    KESTREL_HOST_DEVICE Vector4 Classify(float v) const {
+        const float x = mapping.Position(v);
+        if (!(x > 0.f)) return table[0];
+        if (!(x < last)) return table[int(last)];
+        const int i = int(x);
+        const float f = x - float(i);
+        const Vector4& a = table[i];
+        const Vector4& b = table[i + 1];
+        // c = (1 - f) entry i + f entry i + 1
+        return Vector4((1.f - f) * a.x + f * b.x, (1.f - f) * a.y + f * b.y,
+                       (1.f - f) * a.z + f * b.z, (1.f - f) * a.w + f * b.w);
+    }
+};
+
+// The pre-integrated table of a frame: entry (f, b), f and b in 0 .. resolution - 1, is the
+// premultiplied RGBA of a segment whose value runs linearly from table position f to table
+// position b, stored at entries[f * resolution + b]. Between entries the lookup interpolates
+// bilinearly; positions are clamped into the table, as classification clamps.
+struct PreintegratedLookup {
+    const Vector4* entries = nullptr;  // resolution^2 entries, not owned (device memory there)
+    int resolution = 0;
+    TableMapping mapping;  // scalar value -> table position, 0 .. resolution - 1
+
+    KESTREL_HOST_DEVICE float Position(float v) const {
+        const float x = mapping.Position(v);
+        const float last = float(resolution - 1);
+        if (!(x > 0.f)) return 0.f;
+        return x < last ? x : last;
+    }
+
+    KESTREL_HOST_DEVICE Vector4 Lookup(float front, float back) const {
+        const float x = Position(front), y = Position(back);
+        const int i = x < float(resolution - 1) ? int(x) : resolution - 2;
+        const int j = y < float(resolution - 1) ? int(y) : resolution - 2;
+        const float fx = x - float(i), fy = y - float(j);
+        const Vector4* const row = entries + i * resolution + j;
+        const Vector4 &a = row[0], &b = row[1], &c = row[resolution], &d = row[resolution + 1];
+        const float wa = (1.f - fx) * (1.f - fy), wb = (1.f - fx) * fy, wc = fx * (1.f - fy),
+                    wd = fx * fy;
+        return Vector4(
+            wa * a.x + wb * b.x + wc * c.x + wd * d.x, wa * a.y + wb * b.y + wc * c.y + wd * d.y,
+            wa * a.z + wb * b.z + wc * c.z + wd * d.z, wa * a.w + wb * b.w + wc * c.w + wd * d.w);
+    }
+};
+
+// The technique's values of one frame.
+struct FullSettings {
+    FullClassifier lut;
+    float exponent = 1.f;        // sampleDistance / stdSampleDistance (opacity correction)
+    float sampleDistance = 1.f;  // physical units along the ray
+    ShadeMode mode = ShadeMode::kNone;
+    BoundLight light;              // light, material, background
+    TFRangeTest emptySpace;        // grid variant: the visibility test of a cell's range
+    PreintegratedLookup segments;  // pre-integrated variant: the segment table
+};
+
+// The settings of a frame from the kernel's light and members, and its table when `lut` is not
+// null (table pointers on the host; a device back end replaces them by its copies).
+inline FullSettings BindFullSettings(const Lut1D* lut, const BasicLightParam& light, bool shade,
+                                     float sampleDistance, float stdSampleDistance) {
+    FullSettings settings;
+    if (lut != nullptr) {
+        settings.lut.table = lut->data;
+        settings.lut.last = float(lut->sampleCount - 1);
+        settings.lut.mapping = TableMapping(lut->sampleCount, lut->minPos, lut->maxPos);
+    }
+    settings.exponent = sampleDistance / stdSampleDistance;
+    settings.sampleDistance = sampleDistance;
+    settings.light.Bind(light);
+    settings.mode = !shade                      ? ShadeMode::kNone
+                    : light.illustrativeShading ? ShadeMode::kIllustrative
+                                                : ShadeMode::kBlinnPhong;
+    return settings;
+}
+
+// act(std::integral_constant<ShadeMode, mode>) for the frame's mode, so that each mode gets its
+// own tracer.
+template <class Act>
+void WithShadeMode(ShadeMode mode, Act&& act) {
+    switch (mode) {
+        case ShadeMode::kNone:
+            act(std::integral_constant<ShadeMode, ShadeMode::kNone>());
+            break;
+        case ShadeMode::kBlinnPhong:
+            act(std::integral_constant<ShadeMode, ShadeMode::kBlinnPhong>());
+            break;
+        case ShadeMode::kIllustrative:
+            act(std::integral_constant<ShadeMode, ShadeMode::kIllustrative>());
+            break;
+    }
+}
+
+// Shades the colour rgb of the sample at p (voxel coordinates) seen along dir: two-sided
+// Blinn-Phong, lit when the light and the viewer are on the same side (L.N and N.D of one sign,
+// whichever way the gradient points), or the illustrative style.
+template <ShadeMode kMode, class Voxels>
+KESTREL_HOST_DEVICE inline void ShadeFullSample(const Voxels& voxels, const BoundLight& light,
+                                                const Vector4& p, const Vector4& dir,
+                                                float rgb[3]) {
+    if (kMode == ShadeMode::kNone) return;
+    const Vector4 normal = ComputeNormalFrom(voxels, p);
+    if (kMode == ShadeMode::kIllustrative) {
+        ShadeIllustrative(rgb, normal, dir, light);
+    } else {
+        const float b = normal.x * dir.x + normal.y * dir.y + normal.z * dir.z;
+        ShadeBlinnPhong(rgb, normal, dir, b, light);
+    }
+}
+
+// Classifies, corrects, shades and composites the sample at p (voxel coordinates).
+template <ShadeMode kMode, class Voxels>
+KESTREL_HOST_DEVICE inline void CompositeSample(const Voxels& voxels, const FullSettings& settings,
+                                                const Vector4& p, const Vector4& dir,
+                                                FullAccumulator& accumulator) {
+    Vector4 clamped = p;
+    const Vector4 c = settings.lut.Classify(SampleTrilinearFrom(voxels, clamped));
+    // A transparent sample adds nothing: skip its correction and shading.
+    if (c.w == 0.f) return;
+    // Opacity correction for the step: a' = 1 - (1 - a)^(sampleDistance / std distance).
+    const float alpha = c.w < 1.f ? 1.f - std::pow(1.f - c.w, settings.exponent) : 1.f;
+    float rgb[3] = {c.x, c.y, c.z};
+    ShadeFullSample<kMode>(voxels, settings.light, p, dir, rgb);
+    accumulator.Add(rgb, alpha);
+}
+
+// visit(p) at t, t + d, ... while t < end and the ray is not opaque; p = o + v t at the start,
+// then advanced by steps of v d.
+template <class Visit>
+KESTREL_HOST_DEVICE inline void StepAlong(const PixelRay& ray, float t, float end, float d,
+                                          const FullAccumulator& accumulator, Visit&& visit) {
+    const Vector4& o = ray.originVoxel;
+    const Vector4& v = ray.dirVoxel;
+    Vector4 p(o.x + v.x * t, o.y + v.y * t, o.z + v.z * t, 1.f);
+    const Vector4 step(v.x * d, v.y * d, v.z * d, 0.f);
+    while (t < end && !accumulator.Opaque()) {
+        visit(p);
+        const float next = t + d;
+        if (!(next > t)) break;  // a step too small to advance t would never end
+        t = next;
+        p.x += step.x;
+        p.y += step.y;
+        p.z += step.z;
+    }
+}
+
+// The colour of a ray that meets the box: every sample from tNear on, or (kSkipping) only the
+// samples in macro cells whose value range the table makes visible, the spacing restarting at the
+// entry of every sampled cell. Grid: gridCellSize, gridCellCount, gridStride, GridCell (see
+// WalkMacroCells).
+template <bool kSkipping, ShadeMode kMode, class Grid, class Voxels>
+KESTREL_HOST_DEVICE inline Vector4 TraceFullRay(const Grid& grid, const Voxels& voxels,
+                                                const FullSettings& settings, const PixelRay& ray) {
+    FullAccumulator accumulator;
+    auto sample = [&](const Vector4& p) {
+        CompositeSample<kMode>(voxels, settings, p, ray.dirPhysical, accumulator);
+    };
+    if (!kSkipping) {
+        StepAlong(ray, ray.tNear, ray.tFar, settings.sampleDistance, accumulator, sample);
+        return accumulator.colour;
+    }
+    const TFRangeTest& emptySpace = settings.emptySpace;
+    WalkMacroCells(
+        grid, ray,
+        [&emptySpace](const float* pair) { return emptySpace.RangeIsVisible(pair[0], pair[1]); },
+        [&](const float*, float t, float exit) {
+            if (exit > t + kMinCellSegment)
+                StepAlong(ray, t, exit, settings.sampleDistance, accumulator, sample);
+            return accumulator.Opaque();
+        });
+    return accumulator.colour;
+}
+
+// The pre-integrated colour of a ray that meets the box. The samples lie where TraceFullRay
+// (without skipping) takes them, at t = tNear, tNear + d, ... while t < tFar, plus one more at
+// the end of the last step: each sample at t is the front of the segment [t, t + d], whose back
+// is the next sample, so a ray composites the same steps as the post-classified one. A segment's
+// premultiplied colour comes from the table; shaded, its colour is lit with the normal at its
+// front sample (the colour C / a is shaded as a sample's colour, then composited with a).
+template <ShadeMode kMode, class Voxels>
+KESTREL_HOST_DEVICE inline Vector4 TracePreintegratedRay(const Voxels& voxels,
+                                                         const FullSettings& settings,
+                                                         const PixelRay& ray) {
+    FullAccumulator accumulator;
+    const Vector4& v = ray.dirVoxel;
+    const float d = settings.sampleDistance;
+    const Vector4 step(v.x * d, v.y * d, v.z * d, 0.f);
+    bool first = true;
+    float front = 0.f;
+    StepAlong(ray, ray.tNear, ray.tFar, d, accumulator, [&](const Vector4& p) {
+        if (first) {
+            Vector4 clamped = p;
+            front = SampleTrilinearFrom(voxels, clamped);
+            first = false;
+        }
+        Vector4 next(p.x + step.x, p.y + step.y, p.z + step.z, 1.f);
+        const float back = SampleTrilinearFrom(voxels, next);
+        const Vector4 segment = settings.segments.Lookup(front, back);
+        front = back;
+        if (!(segment.w > 0.f)) return;
+        const float inverse = 1.f / segment.w;
+        float rgb[3] = {segment.x * inverse, segment.y * inverse, segment.z * inverse};
+        ShadeFullSample<kMode>(voxels, settings.light, p, ray.dirPhysical, rgb);
+        accumulator.Add(rgb, segment.w);
+    });
+    return accumulator.colour;
+}
