@@ -1,6 +1,6 @@
 // The plumbing the GPU scenes share: the KestrelCUDA objects their kernel reads, the start-up on
 // the first frame, the upload deferred to the next frame after a volume change, and the GL-free
-// part of a frame. Held by value by CUDAMIPVRScene and CUDAIsosurfaceVRScene.
+// part of a frame. Held by value by CUDAMIPVRScene, CUDAIsosurfaceVRScene and CUDAFullVRScene.
 #pragma once
 
 #include "KestrelExport.h"
@@ -17,7 +17,7 @@ class VolumeData;
 // its kernel at them once (Attach) and then works through the kernel's pointers; the core deletes
 // only what it allocated.
 //
-// The kernel type is CUDAMIPVR or CUDAIsosurfaceVR: public pointers `volumeTexture`,
+// The kernel type is CUDAMIPVR, CUDAIsosurfaceVR or CUDAFullVR: public pointers `volumeTexture`,
 // `gridPartition`, `vrSceneParam`, `image` and RenderWithGridPartition(). Null pointers are
 // tolerated: the operations then do nothing and report false.
 //
@@ -56,21 +56,35 @@ public:
     ///     the texture, the grid rebuilt (cells of dimension^0.4 voxels), volumeModified cleared;
     ///  2. the rays and the window rectangle the volume covers for the viewport (width, height)
     ///     and camera matrices, written into the kernel's ray set-up and image;
-    ///  3. beforeCast() (the isosurface's endoscopy headlight);
-    ///  4. the image allocated and prepared, the kernel's RenderWithGridPartition, the image
-    ///     brought back.
+    ///  3. beforeCast() (the shaded views' endoscopy headlight);
+    ///  4. the image allocated and prepared, the kernel's RenderWithGridPartition (or render(),
+    ///     when given), the image brought back.
     template <class Kernel, class BeforeCast>
     static bool CastImage(Kernel& kernel, VolumeData* data, bool& volumeModified,
                           int const viewport[2], Matrix4x4 const& view, Matrix4x4 const& projection,
                           BeforeCast&& beforeCast) {
-        if (!UploadTo(kernel.volumeTexture, kernel.gridPartition, data, volumeModified) ||
+        return CastImage(kernel, data, volumeModified, viewport, view, projection, beforeCast,
+                         [&kernel] { kernel.RenderWithGridPartition(); });
+    }
+    template <class Kernel, class BeforeCast, class Render>
+    static bool CastImage(Kernel& kernel, VolumeData* data, bool& volumeModified,
+                          int const viewport[2], Matrix4x4 const& view, Matrix4x4 const& projection,
+                          BeforeCast&& beforeCast, Render&& render) {
+        if (!Upload(kernel, data, volumeModified) ||
             !SetUpFrameOf(kernel.vrSceneParam, kernel.image, data, viewport, view, projection))
             return false;
         beforeCast();
         if (!BeginCast(kernel.image)) return true;
-        kernel.RenderWithGridPartition();
+        render();
         EndCast(kernel.image);
         return true;
+    }
+
+    /// Step 1 of CastImage alone (a scene that prepares more before the rays, such as the full
+    /// view's tables); false without a volume.
+    template <class Kernel>
+    static bool Upload(Kernel& kernel, VolumeData* data, bool& volumeModified) {
+        return UploadTo(kernel.volumeTexture, kernel.gridPartition, data, volumeModified);
     }
 
     /// The physical extent dimensions x spacings of the host's volume; (0, 0, 0) without one.

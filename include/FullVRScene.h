@@ -7,6 +7,7 @@
 #include "KestrelExport.h"
 #include "LitVolumeScene.h"
 #include "VolumeSceneCore.h"
+#include "VolumeViewControls.h"
 
 class BasicLightParam;
 class Lut1D;
@@ -25,7 +26,8 @@ class VolumeData;
 // cropping box is reset to the whole volume (0 .. dim - 1 per axis, voxel coordinates) and the
 // camera is refitted at the next Render. The transfer function, light and shading settings stay.
 //
-// Input and light: as LitVolumeScene (a left drag turns the light while light rotation is on;
+// Shading switch, standard sample distance and cropping box: FullViewControls. Input and light:
+// as LitVolumeScene (a left drag turns the light while light rotation is on;
 // in endoscopy mode every frame points the light along the viewing direction).
 //
 // Ownership: the scene allocates and deletes the seven objects its kernel points to (bricked
@@ -36,7 +38,7 @@ class VolumeData;
 // forbidden: a member-wise copy would delete the kernel's objects twice.
 //
 // GL thread only; not thread-safe.
-class KESTREL_SCENE_API FullVRScene : public LitVolumeScene {
+class KESTREL_SCENE_API FullVRScene : public LitVolumeScene, public FullViewControls<FullVRScene> {
 public:
     FullVRScene();
     ~FullVRScene() override;
@@ -46,6 +48,7 @@ public:
     /// The kernel; the host may read or replace its pointers and settings (the scene still
     /// deletes only the objects it allocated itself).
     FullVR& GetKernelModule() { return kernelModule; }
+    const FullVR& GetKernelModule() const { return kernelModule; }
 
     /// Stores the host's volume (not owned), then SetDataModified().
     void SetData(VolumeData* volume);
@@ -59,16 +62,6 @@ public:
 
     /// The step length the table's opacities are given for (physical units; default 1).
     void SetStdSampleDistance(float distance) { kernelModule.stdSampleDistance = distance; }
-    float GetStdSampleDistance() const { return kernelModule.stdSampleDistance; }
-    void SetShade(bool on) { kernelModule.shade = on; }
-    bool GetShade() const { return kernelModule.shade; }
-    void ShadeOn() { kernelModule.shade = true; }
-    void ShadeOff() { kernelModule.shade = false; }
-
-    /// Copies six floats (x lo, x hi, y lo, y hi, z lo, z hi; voxel coordinates, inclusive) into
-    /// / out of the ray set-up's cropping box.
-    void SetCroppingBounds(float const* const bounds);
-    void GetCroppingBounds(float* const bounds);
 
 protected:
     /// Clears to the background colour, casts the image (CastImage) and draws it.

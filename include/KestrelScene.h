@@ -17,5 +17,6 @@
 #include "FullVRScene.h"
 #include "CUDAMIPVRScene.h"
 #include "CUDAIsosurfaceVRScene.h"
+#include "CUDAFullVRScene.h"
 
 #endif  // KESTREL_SCENE_H

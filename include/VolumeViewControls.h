@@ -1,18 +1,22 @@
 // The settings and volume defaults that a CPU volume view and its GPU twin share. A scene derives
 // from its base scene class and from its view's controls (MIPViewControls,
-// IsosurfaceViewControls), passing itself as the template argument; the light, its drag and the
-// headlight of the shaded views are LitVolumeScene's.
+// IsosurfaceViewControls, FullViewControls), passing itself as the template argument; the light,
+// its drag and the headlight of the shaded views are LitVolumeScene's.
 #pragma once
+
+#include <cmath>
 
 #include "IsosurfaceRayCasterParam.h"
 #include "MIPRayCasterParam.h"
+#include "VolumeData.h"
 #include "VolumeSceneCore.h"
 
 // The controls act on the objects the scene's kernel points at, read through the scene's
 // GetKernelModule() (and its const overload) at every call: its `vrSceneParam` (cropping),
-// `mipParam` (grey window) and `isoParam` (surface), whatever kernel class holds them, so a host
-// that re-points the kernel is obeyed. With a null object a setter does nothing and a getter
-// returns 0 (or leaves its outputs alone). They own nothing and add no state.
+// `mipParam` (grey window) and `isoParam` (surface), or its `shade` and sample distances (full
+// rendering), whatever kernel class holds them, so a host that re-points the kernel is obeyed. With
+// a null object a setter does nothing and a getter returns 0 (or leaves its outputs alone). They
+// own nothing and add no state.
 
 // The cropping box: six floats x lo, x hi, y lo, y hi, z lo, z hi in voxel coordinates
 // (inclusive), copied into and out of the ray set-up.
@@ -102,4 +106,28 @@ protected:
 
 private:
     IsosurfaceRayCasterParam* Iso() const { return this->Self().GetKernelModule().isoParam; }
+};
+
+// Full volume rendering: the shading switch and the sample distances of the kernel (FullVR or
+// CUDAFullVR). Setting the standard sample distance is the scene's own (the GPU scene also
+// rebuilds its pre-integrated table).
+template <class View>
+class FullViewControls : public CroppingControls<View> {
+public:
+    void SetShade(bool on) { this->Self().GetKernelModule().shade = on; }
+    bool GetShade() const { return this->Self().GetKernelModule().shade; }
+    void ShadeOn() { SetShade(true); }
+    void ShadeOff() { SetShade(false); }
+    /// The step length the table's opacities are given for (physical units; default 1).
+    float GetStdSampleDistance() const { return this->Self().GetKernelModule().stdSampleDistance; }
+
+protected:
+    /// The sample distance of a new volume: one ninth of a voxel's diagonal,
+    /// sqrt(sx^2 + sy^2 + sz^2) / 9 in physical units (computed in double precision).
+    void SetSampleDistanceFor(const VolumeData& volume) {
+        float s[3];
+        volume.GetSpacings(s);
+        this->Self().GetKernelModule().sampleDistance =
+            float(std::sqrt(double(s[0]) * s[0] + double(s[1]) * s[1] + double(s[2]) * s[2]) / 9.0);
+    }
 };

@@ -1,21 +1,12 @@
 // FullVRScene: volume and transfer-function hand-over and the per-frame cast.
 #include "FullVRScene.h"
 
-#include <cmath>
-
 #include "BasicLightParam.h"
 #include "Lut1D.h"
 #include "RGBATransferFunction1D.h"
 #include "TFEmptySpace.h"
 #include "VRImage.h"
 #include "VolumeData.h"
-
-namespace {
-
-// Samples per voxel diagonal.
-constexpr double kSamplesPerDiagonal = 9.0;
-
-}  // namespace
 
 FullVRScene::FullVRScene()
     : LitVolumeScene(),
@@ -52,12 +43,7 @@ void FullVRScene::SetDataModified() {
     double minValue = 0.0;
     double maxValue = 0.0;
     core.HandOver(kernelModule, volumeData, minValue, maxValue);
-    // One ninth of a voxel's diagonal, physical units.
-    float s[3];
-    volumeData->GetSpacings(s);
-    kernelModule.sampleDistance =
-        float(std::sqrt(double(s[0]) * s[0] + double(s[1]) * s[1] + double(s[2]) * s[2]) /
-              kSamplesPerDiagonal);
+    SetSampleDistanceFor(*volumeData);
 }
 
 void FullVRScene::SetTransferFunction(RGBATransferFunction1D* function) {
@@ -65,14 +51,6 @@ void FullVRScene::SetTransferFunction(RGBATransferFunction1D* function) {
     // Drop the previous function's entries until the next frame takes the new ones.
     ownedLut->data = nullptr;
     ownedLut->sampleCount = 0;
-}
-
-void FullVRScene::SetCroppingBounds(float const* const bounds) {
-    VolumeSceneCore::SetCropping(kernelModule.vrSceneParam, bounds);
-}
-
-void FullVRScene::GetCroppingBounds(float* const bounds) {
-    VolumeSceneCore::GetCropping(kernelModule.vrSceneParam, bounds);
 }
 
 void FullVRScene::RenderContent() {
