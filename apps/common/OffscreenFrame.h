@@ -146,6 +146,8 @@ public:
     }
 
 protected:
+    // Whether the viewer's scene (of either twin) has been made.
+    bool HasViewerScene() const { return scene_ != nullptr || gpuScene_ != nullptr; }
     // act(scene) on the viewer's scene, whichever twin it is.
     template <class Act>
     auto WithScene(Act&& act) {

@@ -42,7 +42,7 @@ ViewChoice::ViewChoice(CLI::App& app, bool offscreenOnly) : app_(app) {
             ""));
     app.add_flag("--gpu", gpu_,
                  "cast on the GPU kernel library KestrelCUDA (its CUDA back end where a device "
-                 "answers, else its host back end); views mip and iso");
+                 "answers, else its host back end); views mip, iso and full");
     for (const std::unique_ptr<View>& view : views_) {
         CLI::App* group =
             app.add_option_group(std::string("--view ") + view->Name() + ": " + view->Summary());

@@ -1,9 +1,12 @@
 // The full volume-rendering view: emission and absorption through an editable transfer function,
-// with optional shading, and keys for the shading and the light drag.
+// with optional shading (and, on KestrelCUDA, pre-integration), and keys for the shading and the
+// light drag.
 #include <cfloat>
 #include <cstdio>
 #include <memory>
+#include <type_traits>
 
+#include "CUDAFullVRScene.h"
 #include "CommandLine.h"
 #include "FullVRScene.h"
 #include "OffscreenFrame.h"
@@ -19,23 +22,30 @@ constexpr unsigned char kShading = 'h';
 constexpr unsigned char kLightDrag = 'l';
 constexpr unsigned char kResetCamera = 'r';
 
-// The scene with the transfer function it shows, which lives as long as the scene.
-class OffscreenFullScene : public OffscreenScene<FullVRScene> {
+// The scene (FullVRScene or CUDAFullVRScene) with the transfer function it shows, which lives as
+// long as the scene.
+template <class FullScene>
+class OffscreenFullFrame : public OffscreenScene<FullScene> {
 public:
     std::unique_ptr<RGBATransferFunction1D> function;
     std::string functionName;  // preset name, file name or "ramp"
 
-    std::string Title() const override { return "full volume rendering"; }
-    // ", transfer function NAME, shading on, sample distance D"
+    std::string Title() const override { return "full volume rendering" + this->CastBy(); }
+    // ", transfer function NAME, shading on, sample distance D[, pre-integrated]"
     std::string Settings() const override {
-        return ", transfer function " + functionName + ", shading " + (GetShade() ? "on" : "off") +
-               ", sample distance " +
-               cmdline::Number(
-                   const_cast<OffscreenFullScene*>(this)->GetKernelModule().sampleDistance);
+        std::string text = ", transfer function " + functionName + ", shading " +
+                           (this->GetShade() ? "on" : "off") + ", sample distance " +
+                           cmdline::Number(this->GetKernelModule().sampleDistance);
+        if constexpr (std::is_same_v<FullScene, CUDAFullVRScene>) {
+            if (this->GetPreintegration()) text += ", pre-integrated";
+        }
+        return text;
     }
 
 protected:
-    void BackgroundColour(float rgb[3]) override { GetBackGroundColor(rgb[0], rgb[1], rgb[2]); }
+    void BackgroundColour(float rgb[3]) override {
+        this->GetBackGroundColor(rgb[0], rgb[1], rgb[2]);
+    }
 };
 
 // The transfer function when none is named: a grey ramp over the volume's value range, from
@@ -49,7 +59,8 @@ void MakeRamp(RGBATransferFunction1D& function, double low, double high) {
     function.AddPoint(float(high), Vector4(1.0f, 1.0f, 1.0f, 0.5f));
 }
 
-class FullView : public VolumeSceneView<FullView, OffscreenFullScene> {
+class FullView : public VolumeSceneView<FullView, OffscreenFullFrame<FullVRScene>,
+                                        OffscreenFullFrame<CUDAFullVRScene>> {
 public:
     const char* Name() const override { return "full"; }
     const char* Summary() const override {
@@ -75,10 +86,17 @@ public:
                             "ninth of a voxel's diagonal)")
                 ->type_name("D")
                 ->check(cmdline::Float(1e-6, 1e6, "the sample distance"));
+        group.add_flag("--preintegration", preintegration_,
+                       "with --gpu: composite the segments between samples through a "
+                       "pre-integrated table of the transfer function (more accurate at large "
+                       "sample distances)");
     }
 
     // The function is read here, so that a bad file fails before any volume is loaded.
     void CheckOptions() override {
+        if (preintegration_ && !gpu_)
+            throw InputError(
+                "--preintegration: only with --gpu (the pre-integrated tables are KestrelCUDA's)");
         if (function_.empty()) return;
         RGBATransferFunction1D probe;
         if (!LoadTransferFunctionPreset(function_, probe))
@@ -86,7 +104,51 @@ public:
     }
 
     bool Key(unsigned char key, retStatus& status) override {
-        FullVRScene& full = *scene_;
+        return WithScene([&](auto& full) { return FullKey(full, key, status); });
+    }
+
+    std::string KeysHelp() const override {
+        return "Full view keys:\n"
+               "  h           shading on / off\n"
+               "  l           left drag turns the light / the camera (toggle)\n"
+               "  r           reset the camera (initial rotation, zoom and position)\n"
+               "  the transfer-function editor: click adds a point, drag moves it, right click\n"
+               "  deletes it; colour, presets, save and load in its panel\n";
+    }
+
+    RGBATransferFunction1D* EditableTransferFunction() override {
+        if (!HasViewerScene()) return nullptr;
+        return WithScene([](auto& full) { return full.function.get(); });
+    }
+
+    // Applies the view's settings to a new scene of either twin.
+    template <class Scene>
+    void Configure(Scene& scene, VolumeData* volume, const float* crop) {
+        scene.function.reset(new RGBATransferFunction1D);
+        if (function_.empty()) {
+            double low = 0.0, high = 0.0;
+            volume->GetMinMaxValue(low, high);
+            MakeRamp(*scene.function, low, high);
+            scene.functionName = "ramp";
+        } else {
+            if (!LoadTransferFunctionPreset(function_, *scene.function))
+                LoadTransferFunctionFile(function_, *scene.function);
+            scene.functionName = function_;
+        }
+        scene.SetData(volume);
+        scene.SetTransferFunction(scene.function.get());
+        scene.SetShade(!noShading_);
+        if (sampleDistanceOption_->count() > 0)
+            scene.GetKernelModule().sampleDistance = sampleDistance_;
+        lighting().ApplyTo(scene);
+        if (crop != nullptr) scene.SetCroppingBounds(crop);
+        if constexpr (std::is_same_v<Scene, OffscreenFullFrame<CUDAFullVRScene>>)
+            scene.SetPreintegration(preintegration_);
+    }
+
+private:
+    template <class Scene>
+    bool FullKey(Scene& full, unsigned char key, retStatus& status) {
         switch (key) {
             case kShading:
                 full.SetShade(!full.GetShade());
@@ -110,47 +172,12 @@ public:
         return true;
     }
 
-    std::string KeysHelp() const override {
-        return "Full view keys:\n"
-               "  h           shading on / off\n"
-               "  l           left drag turns the light / the camera (toggle)\n"
-               "  r           reset the camera (initial rotation, zoom and position)\n"
-               "  the transfer-function editor: click adds a point, drag moves it, right click\n"
-               "  deletes it; colour, presets, save and load in its panel\n";
-    }
-
-    RGBATransferFunction1D* EditableTransferFunction() override {
-        return scene_ != nullptr ? scene_->function.get() : nullptr;
-    }
-
-    // Applies the view's settings to a new scene.
-    void Configure(OffscreenFullScene& scene, VolumeData* volume, const float* crop) {
-        scene.function.reset(new RGBATransferFunction1D);
-        if (function_.empty()) {
-            double low = 0.0, high = 0.0;
-            volume->GetMinMaxValue(low, high);
-            MakeRamp(*scene.function, low, high);
-            scene.functionName = "ramp";
-        } else {
-            if (!LoadTransferFunctionPreset(function_, *scene.function))
-                LoadTransferFunctionFile(function_, *scene.function);
-            scene.functionName = function_;
-        }
-        scene.SetData(volume);
-        scene.SetTransferFunction(scene.function.get());
-        scene.SetShade(!noShading_);
-        if (sampleDistanceOption_->count() > 0)
-            scene.GetKernelModule().sampleDistance = sampleDistance_;
-        lighting().ApplyTo(scene);
-        if (crop != nullptr) scene.SetCroppingBounds(crop);
-    }
-
-private:
     std::string function_;         // --tf
     bool noShading_ = false;       // --no-shading
     float sampleDistance_ = 0.0f;  // --sample-distance
     CLI::Option* sampleDistanceOption_ = nullptr;
-    bool lightDrag_ = false;  // the 'l' toggle
+    bool preintegration_ = false;  // --preintegration
+    bool lightDrag_ = false;       // the 'l' toggle
 };
 
 }  // namespace
