@@ -1,4 +1,9 @@
 // DICOM series (a folder, a DICOMDIR's folder, or one multi-frame file) through GDCM.
+//
+// Debian's GDCM is built with assertions, and malformed bytes can make it abort, crash or
+// allocate gigabytes for one corrupt length. So every load runs GDCM in a child process
+// (ContainedCall.h) that sends the volume back; the parent names the file the child was
+// reading when it failed.
 #include <gdcmDirectory.h>
 #include <gdcmImageReader.h>
 #include <gdcmScanner.h>
@@ -7,26 +12,50 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
+#include "ContainedCall.h"
 #include "ScanSamples.h"
 
 namespace kestrel_io {
 
 namespace {
 
-const gdcm::Tag kSeriesUid(0x0020, 0x000e);
-const gdcm::Tag kSeriesNumber(0x0020, 0x0011);
-const gdcm::Tag kModality(0x0008, 0x0060);
-const gdcm::Tag kSeriesDescription(0x0008, 0x103e);
-const gdcm::Tag kRows(0x0028, 0x0010);
-const gdcm::Tag kColumns(0x0028, 0x0011);
-const gdcm::Tag kPosition(0x0020, 0x0032);
-const gdcm::Tag kOrientation(0x0020, 0x0037);
-const gdcm::Tag kFrames(0x0028, 0x0008);
+// The header fields read from every file, and their tags.
+enum Field {
+    kSeriesUid,
+    kSeriesNumber,
+    kModality,
+    kSeriesDescription,
+    kRows,
+    kColumns,
+    kPosition,
+    kOrientation,
+    kFrames,
+    kFieldCount
+};
+const gdcm::Tag kTags[kFieldCount] = {{0x0020, 0x000e}, {0x0020, 0x0011}, {0x0008, 0x0060},
+                                      {0x0008, 0x103e}, {0x0028, 0x0010}, {0x0028, 0x0011},
+                                      {0x0020, 0x0032}, {0x0020, 0x0037}, {0x0028, 0x0008}};
+// One file's fields, trimmed; empty where absent.
+using Header = std::array<std::string, kFieldCount>;
+
+// Told the name of each file before GDCM opens it.
+using FileNotice = std::function<void(const std::string& file)>;
+
+// A DICOM load may use this much memory, plus kMemoryPerFileByte for every byte of its files
+// (decoding, a rescaled copy and the turned axes), before it counts as failed: more is a
+// corrupt length field asking for gigabytes.
+constexpr std::size_t kMemoryBase = std::size_t(512) << 20;
+constexpr std::size_t kMemoryPerFileByte = 32;
+// Samples go back to the parent in pieces of this size.
+constexpr std::size_t kChunkBytes = std::size_t(4) << 20;
 
 // Positions closer than this along the slice normal (mm) are the same position.
 constexpr double kSamePosition = 1e-3;
@@ -80,17 +109,33 @@ struct Slice {
 struct Series {
     DicomSeriesSummary summary;
     std::vector<std::string> files;
+    std::vector<Header> headers;  // one per file
 };
+
+// The folder whose files `path` stands for: itself, or a DICOMDIR's; empty for one file.
+std::string FolderOf(const std::string& path) {
+    if (IsFolder(path)) return path;
+    if (!HasDicomdirName(path)) return "";
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// Reads the fields of one file's header; false when GDCM cannot.
+bool ReadHeader(const std::string& file, Header& header) {
+    gdcm::Scanner scanner;
+    for (const gdcm::Tag& tag : kTags)
+        scanner.AddTag(tag);
+    if (!scanner.Scan({file}) || !scanner.IsKey(file.c_str())) return false;
+    for (int f = 0; f < kFieldCount; ++f)
+        header[std::size_t(f)] = Trimmed(scanner.GetValue(file.c_str(), kTags[f]));
+    return true;
+}
 
 // The image files under `path`, grouped into series, largest first. A DICOMDIR stands for
 // the folder it indexes.
-std::vector<Series> FindSeries(const std::string& path, gdcm::Scanner& scanner) {
+std::vector<Series> FindSeries(const std::string& path, const FileNotice& reading) {
     gdcm::Directory::FilenamesType files;
-    std::string folder = IsFolder(path) ? path : "";
-    if (folder.empty() && HasDicomdirName(path)) {
-        const std::size_t slash = path.find_last_of('/');
-        folder = slash == std::string::npos ? "." : path.substr(0, slash);
-    }
+    const std::string folder = FolderOf(path);
     if (!folder.empty()) {
         gdcm::Directory directory;
         directory.Load(folder, true);
@@ -98,32 +143,26 @@ std::vector<Series> FindSeries(const std::string& path, gdcm::Scanner& scanner) 
     } else {
         files.push_back(path);
     }
-    for (const gdcm::Tag& tag : {kSeriesUid, kSeriesNumber, kModality, kSeriesDescription, kRows,
-                                 kColumns, kPosition, kOrientation, kFrames}) {
-        scanner.AddTag(tag);
-    }
-    scanner.Scan(files);
-
     std::map<std::string, Series> byUid;
     for (const std::string& file : files) {
-        if (!scanner.IsKey(file.c_str())) continue;
-        const std::string rows = Trimmed(scanner.GetValue(file.c_str(), kRows));
-        const std::string columns = Trimmed(scanner.GetValue(file.c_str(), kColumns));
-        if (rows.empty() || columns.empty()) continue;  // no image: a DICOMDIR, a report
-        const std::string uid = Trimmed(scanner.GetValue(file.c_str(), kSeriesUid));
-        Series& series = byUid[uid];
+        reading(file);
+        Header header;
+        if (!ReadHeader(file, header)) continue;
+        // no image: a DICOMDIR, a report
+        if (header[kRows].empty() || header[kColumns].empty()) continue;
+        Series& series = byUid[header[kSeriesUid]];
         if (series.files.empty()) {
             DicomSeriesSummary& s = series.summary;
-            s.uid = uid;
-            s.number = Trimmed(scanner.GetValue(file.c_str(), kSeriesNumber));
-            s.modality = Trimmed(scanner.GetValue(file.c_str(), kModality));
-            s.description = Trimmed(scanner.GetValue(file.c_str(), kSeriesDescription));
-            s.rows = std::atoi(rows.c_str());
-            s.columns = std::atoi(columns.c_str());
+            s.uid = header[kSeriesUid];
+            s.number = header[kSeriesNumber];
+            s.modality = header[kModality];
+            s.description = header[kSeriesDescription];
+            s.rows = std::atoi(header[kRows].c_str());
+            s.columns = std::atoi(header[kColumns].c_str());
         }
-        const int frames = std::atoi(Trimmed(scanner.GetValue(file.c_str(), kFrames)).c_str());
-        series.summary.images += std::max(1, frames);
+        series.summary.images += std::max(1, std::atoi(header[kFrames].c_str()));
         series.files.push_back(file);
+        series.headers.push_back(header);
     }
     if (byUid.empty()) {
         throw ScanError(path + (folder.empty() ? ": not a DICOM image file"
@@ -209,7 +248,8 @@ bool StoredTypeOf(const gdcm::PixelFormat& format, StoredType* type) {
 // Reads one file's image, checked against the first image of the series.
 class ImageFile {
 public:
-    explicit ImageFile(const std::string& file) : file_(file) {
+    ImageFile(const std::string& file, const FileNotice& reading) : file_(file) {
+        reading(file);
         reader_.SetFileName(file.c_str());
         Warnings().str("");
         if (!reader_.Read()) throw ScanError(file + ": cannot be read as a DICOM image");
@@ -264,11 +304,10 @@ void CrossProduct(const double a[3], const double b[3], double out[3]) {
 
 // Orders the series' files by position along the slice normal and derives the slice
 // spacing from the positions. Fills direction and spacings[2].
-std::vector<Slice> OrderSlices(const Series& series, const gdcm::Scanner& scanner,
-                               StoredVolume& stored, ScanInfo& info) {
+std::vector<Slice> OrderSlices(const Series& series, StoredVolume& stored, ScanInfo& info) {
     const std::string& first = series.files[0];
     double orientation[6];
-    if (!ParseNumbers(Trimmed(scanner.GetValue(first.c_str(), kOrientation)), 6, orientation)) {
+    if (!ParseNumbers(series.headers[0][kOrientation], 6, orientation)) {
         throw ScanError(first + ": no image orientation; the slices cannot be ordered");
     }
     for (int w = 0; w < 3; ++w) {
@@ -277,10 +316,12 @@ std::vector<Slice> OrderSlices(const Series& series, const gdcm::Scanner& scanne
     }
     CrossProduct(stored.direction[0], stored.direction[1], stored.direction[2]);
     std::vector<Slice> slices;
-    for (const std::string& file : series.files) {
+    for (std::size_t f = 0; f < series.files.size(); ++f) {
+        const std::string& file = series.files[f];
+        const Header& header = series.headers[f];
         double other[6], position[3];
-        if (!ParseNumbers(Trimmed(scanner.GetValue(file.c_str(), kOrientation)), 6, other) ||
-            !ParseNumbers(Trimmed(scanner.GetValue(file.c_str(), kPosition)), 3, position)) {
+        if (!ParseNumbers(header[kOrientation], 6, other) ||
+            !ParseNumbers(header[kPosition], 3, position)) {
             throw ScanError(file +
                             ": no image position or orientation; the slices cannot be "
                             "ordered");
@@ -291,8 +332,8 @@ std::vector<Slice> OrderSlices(const Series& series, const gdcm::Scanner& scanne
                                 "'s in the same series");
             }
         }
-        const int rows = std::atoi(Trimmed(scanner.GetValue(file.c_str(), kRows)).c_str());
-        const int columns = std::atoi(Trimmed(scanner.GetValue(file.c_str(), kColumns)).c_str());
+        const int rows = std::atoi(header[kRows].c_str());
+        const int columns = std::atoi(header[kColumns].c_str());
         if (rows != series.summary.rows || columns != series.summary.columns) {
             throw ScanError(file + ": image of " + std::to_string(columns) + " x " +
                             std::to_string(rows) + " in a series of " +
@@ -337,8 +378,8 @@ std::vector<Slice> OrderSlices(const Series& series, const gdcm::Scanner& scanne
 }
 
 std::unique_ptr<VolumeData> ReadMultiFrame(const std::string& file, const ScanLoadOptions& options,
-                                           ScanInfo& info) {
-    ImageFile image(file);
+                                           ScanInfo& info, const FileNotice& reading) {
+    ImageFile image(file, reading);
     const gdcm::Image& picture = image.Image();
     const std::int64_t dims[3] = {
         picture.GetDimension(0), picture.GetDimension(1),
@@ -366,21 +407,19 @@ std::unique_ptr<VolumeData> ReadMultiFrame(const std::string& file, const ScanLo
     return MakeVolume(file, stored, info);
 }
 
-}  // namespace
-
-std::unique_ptr<VolumeData> ReadDicom(const std::string& path, const ScanLoadOptions& options,
-                                      ScanInfo& info) {
+// The load itself, in the calling process.
+std::unique_ptr<VolumeData> ReadHere(const std::string& path, const ScanLoadOptions& options,
+                                     ScanInfo& info, const FileNotice& reading) {
     info.format = ScanFormat::Dicom;
     // GDCM's own messages would interleave with the one line a caller reports.
     ImageFile::Warnings();
     gdcm::Trace::ErrorOff();
-    gdcm::Scanner scanner;
-    const std::vector<Series> found = FindSeries(path, scanner);
+    const std::vector<Series> found = FindSeries(path, reading);
     const Series& series = ChooseSeries(path, found, options.series, info);
-    if (series.files.size() == 1) return ReadMultiFrame(series.files[0], options, info);
+    if (series.files.size() == 1) return ReadMultiFrame(series.files[0], options, info, reading);
 
     StoredVolume stored;
-    const std::vector<Slice> slices = OrderSlices(series, scanner, stored, info);
+    const std::vector<Slice> slices = OrderSlices(series, stored, info);
     const std::int64_t dims[3] = {series.summary.columns, series.summary.rows,
                                   std::int64_t(slices.size())};
 
@@ -389,7 +428,7 @@ std::unique_ptr<VolumeData> ReadDicom(const std::string& path, const ScanLoadOpt
     std::size_t sliceBytes = 0;
     stored.rescale.clear();
     for (std::size_t z = 0; z < slices.size(); ++z) {
-        ImageFile image(slices[z].file);
+        ImageFile image(slices[z].file, reading);
         const StoredType type = image.CheckedType();
         if (z == 0) {
             stored.type = type;
@@ -424,12 +463,209 @@ std::unique_ptr<VolumeData> ReadDicom(const std::string& path, const ScanLoadOpt
     return MakeVolume(path, stored, info);
 }
 
+// Bytes in the files `path` stands for, which bound what reading them may need.
+std::size_t FileBytes(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const std::string folder = FolderOf(path);
+    if (folder.empty()) {
+        const std::uintmax_t size = fs::file_size(path, error);
+        return error ? 0 : std::size_t(size);
+    }
+    std::size_t bytes = 0;
+    for (fs::recursive_directory_iterator
+             it(folder, fs::directory_options::skip_permission_denied, error),
+         end;
+         !error && it != end; it.increment(error)) {
+        std::error_code sizeError;
+        if (it->is_regular_file(sizeError)) bytes += std::size_t(it->file_size(sizeError));
+    }
+    return bytes;
+}
+
+// What the parent keeps of the child's records: the file being read, the first error, and the
+// results of `receive` for the rest.
+struct ChildReport {
+    std::string file;
+    std::string error;
+    bool outOfMemory = false;
+};
+
+// Runs `work` in a child for `path`: records 'F' (file now read), 'P' (progress), 'E' (one-line
+// error) and 'M' (out of memory) are handled here, the rest go to `receive`. Any way the child
+// fails becomes a ScanError that names the file it was reading.
+void RunForPath(const std::string& path, const ScanLoadOptions& options,
+                const std::function<void(const ContainedOutput&)>& work,
+                const std::function<void(char kind, const std::string& bytes)>& receive) {
+    ChildReport report;
+    report.file = path;
+    const auto handle = [&](char kind, const std::string& bytes) {
+        switch (kind) {
+            case 'F':
+                report.file = bytes;
+                break;
+            case 'P':
+                if (options.progress) options.progress(RecordReader(bytes).Real());
+                break;
+            case 'E':
+                report.error = bytes;
+                break;
+            case 'M':
+                report.outOfMemory = true;
+                break;
+            default:
+                receive(kind, bytes);
+        }
+    };
+    const auto guarded = [&](const ContainedOutput& out) {
+        try {
+            work(out);
+        } catch (const ScanError& error) {
+            out.Send('E', error.what());
+        } catch (const std::bad_alloc&) {
+            out.Send('M', "");
+        }
+    };
+    try {
+        RunContained(guarded, handle, kMemoryBase + kMemoryPerFileByte * FileBytes(path));
+    } catch (const ContainedFailure& failure) {
+        throw ScanError(report.file + ": the DICOM library failed on this file (" + failure.what() +
+                        ")");
+    }
+    if (!report.error.empty()) throw ScanError(report.error);
+    if (report.outOfMemory) {
+        throw ScanError(report.file +
+                        ": the DICOM library ran out of memory on this file (a corrupt length "
+                        "in it?)");
+    }
+}
+
+FileNotice Notice(const ContainedOutput& out) {
+    return [&out](const std::string& file) { out.Send('F', file); };
+}
+
+}  // namespace
+
+std::unique_ptr<VolumeData> ReadDicomInProcess(const std::string& path,
+                                               const ScanLoadOptions& options, ScanInfo& info) {
+    return ReadHere(path, options, info, [](const std::string&) {});
+}
+
+// The child sends the volume as 'H' (its shape and the ScanInfo) and 'S' records (its samples,
+// in order).
+std::unique_ptr<VolumeData> ReadDicom(const std::string& path, const ScanLoadOptions& options,
+                                      ScanInfo& info) {
+    const auto work = [&](const ContainedOutput& out) {
+        ScanLoadOptions child = options;
+        child.progress = [&out](double fraction) {
+            out.Send('P', RecordWriter().Add(fraction).Bytes());
+        };
+        ScanInfo found;
+        const std::unique_ptr<VolumeData> volume = ReadHere(path, child, found, Notice(out));
+        RecordWriter head;
+        head.Add(std::int64_t(volume->dataType.isFloat))
+            .Add(std::int64_t(volume->dataType.isSigned))
+            .Add(std::int64_t(volume->dataType.bitCount));
+        for (int a = 0; a < 3; ++a)
+            head.Add(std::int64_t(volume->dimensions[a])).Add(double(volume->spacings[a]));
+        head.Add(found.storedType).Add(std::int64_t(found.rescaled)).Add(found.slope);
+        head.Add(found.intercept).Add(found.chosen);
+        for (int a = 0; a < 3; ++a)
+            head.Add(std::int64_t(found.axisOrder[a])).Add(std::int64_t(found.axisFlipped[a]));
+        head.Add(std::int64_t(found.oblique)).Add(found.obliqueDegrees);
+        head.Add(std::int64_t(found.notes.size()));
+        for (const std::string& note : found.notes)
+            head.Add(note);
+        out.Send('H', head.Bytes());
+        const std::size_t bytes =
+            std::size_t(volume->dimensions[0]) * std::size_t(volume->dimensions[1]) *
+            std::size_t(volume->dimensions[2]) * std::size_t(volume->dataType.bitCount / 8);
+        const char* samples = static_cast<const char*>(volume->GetData());
+        for (std::size_t at = 0; at < bytes; at += kChunkBytes)
+            out.Send('S', samples + at, std::min(kChunkBytes, bytes - at));
+    };
+
+    std::unique_ptr<VolumeData> volume;
+    std::size_t filled = 0, bytes = 0;
+    ScanInfo found;
+    const auto receive = [&](char kind, const std::string& record) {
+        if (kind == 'H') {
+            RecordReader head(record);
+            volume = std::make_unique<VolumeData>();
+            volume->dataType.isFloat = head.Int() != 0;
+            volume->dataType.isSigned = head.Int() != 0;
+            volume->dataType.bitCount = int(head.Int());
+            for (int a = 0; a < 3; ++a) {
+                volume->dimensions[a] = int(head.Int());
+                volume->spacings[a] = float(head.Real());
+            }
+            found.format = ScanFormat::Dicom;
+            found.storedType = head.Text();
+            found.rescaled = head.Int() != 0;
+            found.slope = head.Real();
+            found.intercept = head.Real();
+            found.chosen = head.Text();
+            for (int a = 0; a < 3; ++a) {
+                found.axisOrder[a] = int(head.Int());
+                found.axisFlipped[a] = head.Int() != 0;
+            }
+            found.oblique = head.Int() != 0;
+            found.obliqueDegrees = head.Real();
+            for (std::int64_t n = head.Int(); n > 0; --n)
+                found.notes.push_back(head.Text());
+            volume->Allocate();
+            if (volume->GetData() == nullptr) throw ContainedFailure("a volume without samples");
+            bytes = std::size_t(volume->dimensions[0]) * std::size_t(volume->dimensions[1]) *
+                    std::size_t(volume->dimensions[2]) * std::size_t(volume->dataType.bitCount / 8);
+        } else if (kind == 'S') {
+            if (volume == nullptr || record.size() > bytes - filled) {
+                throw ContainedFailure("more samples than the volume holds");
+            }
+            std::memcpy(static_cast<char*>(volume->GetData()) + filled, record.data(),
+                        record.size());
+            filled += record.size();
+        }
+    };
+    RunForPath(path, options, work, receive);
+    if (volume == nullptr || filled != bytes) {
+        throw ScanError(path + ": the DICOM reader ended without a whole volume");
+    }
+    info = found;
+    return volume;
+}
+
 }  // namespace kestrel_io
 
 std::vector<DicomSeriesSummary> ListDicomSeries(const std::string& path) {
-    gdcm::Scanner scanner;
+    using namespace kestrel_io;
+    const auto work = [&](const ContainedOutput& out) {
+        for (const Series& series : FindSeries(path, Notice(out))) {
+            const DicomSeriesSummary& s = series.summary;
+            out.Send('L', RecordWriter()
+                              .Add(s.uid)
+                              .Add(s.number)
+                              .Add(s.modality)
+                              .Add(s.description)
+                              .Add(std::int64_t(s.images))
+                              .Add(std::int64_t(s.columns))
+                              .Add(std::int64_t(s.rows))
+                              .Bytes());
+        }
+    };
     std::vector<DicomSeriesSummary> list;
-    for (const kestrel_io::Series& series : kestrel_io::FindSeries(path, scanner))
-        list.push_back(series.summary);
+    const auto receive = [&](char kind, const std::string& record) {
+        if (kind != 'L') return;
+        RecordReader in(record);
+        DicomSeriesSummary s;
+        s.uid = in.Text();
+        s.number = in.Text();
+        s.modality = in.Text();
+        s.description = in.Text();
+        s.images = int(in.Int());
+        s.columns = int(in.Int());
+        s.rows = int(in.Int());
+        list.push_back(s);
+    };
+    RunForPath(path, ScanLoadOptions(), work, receive);
     return list;
 }

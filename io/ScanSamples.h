@@ -75,6 +75,9 @@ std::string FormatNumber(double value);
 // The readers behind LoadScan; each throws ScanError naming the file.
 std::unique_ptr<VolumeData> ReadDicom(const std::string& path, const ScanLoadOptions& options,
                                       ScanInfo& info);
+// ReadDicom without its child process: GDCM runs in the caller's (the reader fuzz target's).
+std::unique_ptr<VolumeData> ReadDicomInProcess(const std::string& path,
+                                               const ScanLoadOptions& options, ScanInfo& info);
 std::unique_ptr<VolumeData> ReadNifti(const std::string& path, const ScanLoadOptions& options,
                                       ScanInfo& info);
 std::unique_ptr<VolumeData> ReadNrrd(const std::string& path, const ScanLoadOptions& options,

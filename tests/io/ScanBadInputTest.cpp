@@ -1,6 +1,10 @@
 // Truncated, inconsistent and unsupported scans: each load fails with one line that names the
 // offending file and says what is wrong.
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <fstream>
+#include <iterator>
 
 #include "ScanTestUtil.h"
 
@@ -117,6 +121,79 @@ TEST(ScanBadInputTest, EachFailureNamesTheFileAndTheProblem) {
             EXPECT_NE(message.find(c.problem), std::string::npos) << message;
         }
     }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Overwrites the bytes right after the first occurrence of `marker` in the file.
+void PatchAfter(const std::string& path, const std::string& marker, const std::string& bytes) {
+    std::string content;
+    {
+        std::ifstream in(path, std::ios::binary);
+        content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const std::size_t at = content.find(marker);
+    ASSERT_NE(at, std::string::npos) << path;
+    content.replace(at + marker.size(), bytes.size(), bytes);
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// Bytes on which Debian's GDCM aborts or allocates gigabytes: loading never crashes the caller
+// and ends in one line naming the file, as does kestrel-render (exit status 2).
+TEST(ScanBadInputTest, MalformedDicomBytesFailInOneLine) {
+    struct Corruption {
+        std::string marker;   // explicit little endian element header: tag, VR, ...
+        std::string bytes;    // ... then these for its length or value
+        std::string problem;  // what the message must say
+    };
+    const std::string tagAndVr = std::string("\x28\x00\x02\x00US\x02\x00", 8);
+    const std::vector<Corruption> corruptions = {
+        // Samples per Pixel 255: GDCM asserts at most 4.
+        {tagAndVr, std::string("\xff\x00", 2), "the DICOM library failed on this file (signal 6"},
+        // SOP Class UID with a length past the end of the file: GDCM asserts a good stream.
+        {std::string("\x08\x00\x16\x00UI", 6), std::string("\xf0\xff", 2),
+         "the DICOM library failed on this file (signal 6"},
+        // Pixel data of 4 GiB - 16 bytes in a file of a few hundred: GDCM allocates it whole. The
+        // child's limit refuses it, and GDCM gives up on the file; sanitizer builds, which limit
+        // one allocation instead, end the child.
+        {std::string("\xe0\x7f\x10\x00OW\x00\x00", 8), std::string("\xf0\xff\xff\xff", 4),
+         kSanitized ? "the DICOM library failed on this file (more memory than allowed)"
+                    : "cannot be read as a DICOM image"},
+    };
+    const std::string render = apptest::BinDir() + "/kestrel-render";
+    const Grid grid;
+    scantest::DicomSeriesLayout layout;
+    layout.uid = "1.2.826.0.1.3680043.2.1125.1.3002";
+    for (std::size_t c = 0; c < corruptions.size(); ++c) {
+        const std::string folder = scantest::TempFolder("malformed" + std::to_string(c));
+        scantest::WriteDicomSeries(folder, grid, layout);
+        const std::string bad = folder + "/3002_2.dcm";
+        PatchAfter(bad, corruptions[c].marker, corruptions[c].bytes);
+        for (const std::string& path : {folder, bad}) {
+            try {
+                LoadScan(path, ScanLoadOptions(), nullptr);
+                ADD_FAILURE() << path << ": loaded";
+            } catch (const ScanError& error) {
+                const std::string message = error.what();
+                EXPECT_EQ(message.rfind(bad + ": " + corruptions[c].problem, 0), 0u) << message;
+                EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+            }
+        }
+        if (!apptest::FileExists(render)) continue;
+        const apptest::RunResult r = apptest::RunApp({render, "--info", folder}, false);
+        EXPECT_EQ(r.code, 2) << r.err;
+        EXPECT_EQ(apptest::CountLines(r.err), 1) << r.err;
+        EXPECT_EQ(r.err.rfind("kestrel-render: " + bad + ": " + corruptions[c].problem, 0), 0u)
+            << r.err;
+    }
+    // No child ever held the 4 GiB it asked for.
+    rusage children;
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &children), 0);
+    EXPECT_LT(children.ru_maxrss, 1L << 20) << "kB";
 }
 
 }  // namespace

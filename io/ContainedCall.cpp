@@ -1,0 +1,246 @@
+#include "ContainedCall.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// Sanitizers reserve terabytes of shadow memory: no address-space limit fits them.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KESTREL_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define KESTREL_SANITIZED 1
+#endif
+#endif
+#ifdef KESTREL_SANITIZED
+// From the sanitizer runtimes (GCC installs no header for them).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*,
+                                                                             std::size_t),
+                                                         void (*free_hook)(const volatile void*));
+extern "C" void __sanitizer_set_death_callback(void (*callback)(void));
+#endif
+
+namespace kestrel_io {
+
+namespace {
+
+// Record header: the kind byte, then the byte count.
+constexpr std::size_t kHeadBytes = 1 + sizeof(std::uint64_t);
+// The child's exit status when its work ended by an exception, and when it asked for more
+// memory than allowed (sanitizer builds).
+constexpr int kThrewStatus = 101;
+constexpr int kMemoryStatus = 102;
+
+#ifdef KESTREL_SANITIZED
+// Sanitizer builds cannot limit the address space; one allocation above this ends the child.
+std::size_t gAllocationLimit = 0;
+void EndOnLargeAllocation(const volatile void*, std::size_t size) {
+    if (size > gAllocationLimit) _exit(kMemoryStatus);
+}
+void IgnoreFree(const volatile void*) {}
+#endif
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
+// Reads exactly `size` bytes; false at the end of the pipe (or an error) before that.
+bool ReadAll(int fd, char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = read(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
+// The caller's address space in bytes (the first field of /proc/self/statm is in pages).
+std::size_t AddressSpaceBytes() {
+    unsigned long pages = 0;
+    if (FILE* file = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(file, "%lu", &pages) != 1) pages = 0;
+        std::fclose(file);
+    }
+    return std::size_t(pages) * std::size_t(sysconf(_SC_PAGESIZE));
+}
+
+[[noreturn]] void RunChild(const std::function<void(const ContainedOutput&)>& work, int out,
+                           int log, std::size_t limit) {
+    // The caller's handlers (a fuzzer's, an application's) are not for this process.
+    for (int number : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGPIPE})
+        std::signal(number, SIG_DFL);
+    dup2(log, 1);
+    dup2(log, 2);
+#ifdef KESTREL_SANITIZED
+    __sanitizer_set_death_callback(nullptr);
+    if (limit > 0) {
+        gAllocationLimit = limit;
+        __sanitizer_install_malloc_and_free_hooks(EndOnLargeAllocation, IgnoreFree);
+    }
+#else
+    if (limit > 0) {
+        const rlim_t bytes = rlim_t(AddressSpaceBytes() + limit);
+        const rlimit cap = {bytes, bytes};
+        setrlimit(RLIMIT_AS, &cap);
+    }
+#endif
+    int status = 0;
+    try {
+        work(ContainedOutput(out));
+    } catch (...) {
+        status = kThrewStatus;
+    }
+    // No exit handlers or static destructors: they belong to the caller.
+    _exit(status);
+}
+
+std::string HowItEnded(int status) {
+    if (WIFSIGNALED(status)) {
+        const int number = WTERMSIG(status);
+        return "signal " + std::to_string(number) + ", " + strsignal(number);
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kThrewStatus) return "an unexpected exception";
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kMemoryStatus)
+        return "more memory than allowed";
+    return "exit status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+}
+
+#ifdef KESTREL_SANITIZED
+// A sanitizer's report from the child is a fault in code we build: passed on, not contained.
+void PassOnSanitizerReport(int log) {
+    std::string text;
+    char buffer[4096];
+    lseek(log, 0, SEEK_SET);
+    for (ssize_t n; (n = read(log, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, std::size_t(n));
+    if (text.find("Sanitizer") == std::string::npos) return;
+    std::fprintf(stderr, "contained child:\n%s", text.c_str());
+    std::abort();
+}
+#endif
+
+// Closes the pipe and the log, and reaps the child (killing it first when told to).
+class Child {
+public:
+    Child(pid_t pid, int in, int log) : pid_(pid), in_(in), log_(log) {}
+    ~Child() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            Wait();
+        }
+        close(in_);
+        close(log_);
+    }
+    int Wait() {
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = 0;
+        return status;
+    }
+    int in() const { return in_; }
+    int log() const { return log_; }
+
+private:
+    pid_t pid_;
+    int in_;
+    int log_;
+};
+
+}  // namespace
+
+void ContainedOutput::Send(char kind, const void* bytes, std::size_t size) const {
+    char head[kHeadBytes];
+    head[0] = kind;
+    const std::uint64_t count = size;
+    std::memcpy(head + 1, &count, sizeof count);
+    // The parent has gone or stopped reading: nothing left to do.
+    if (!WriteAll(fd_, head, kHeadBytes) || !WriteAll(fd_, static_cast<const char*>(bytes), size)) {
+        _exit(1);
+    }
+}
+
+void RunContained(const std::function<void(const ContainedOutput&)>& work,
+                  const std::function<void(char kind, const std::string& bytes)>& receive,
+                  std::size_t memoryLimit) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        throw ContainedFailure(std::string("no pipe (") + std::strerror(errno) + ")");
+    }
+#ifdef KESTREL_SANITIZED
+    FILE* logFile = std::tmpfile();
+    const int log = logFile != nullptr ? dup(fileno(logFile)) : open("/dev/null", O_WRONLY);
+    if (logFile != nullptr) std::fclose(logFile);
+#else
+    const int log = open("/dev/null", O_WRONLY | O_CLOEXEC);
+#endif
+    std::fflush(nullptr);  // nothing buffered is written twice
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        RunChild(work, fds[1], log, memoryLimit);
+    }
+    close(fds[1]);
+    if (pid < 0) {
+        const int error = errno;
+        close(fds[0]);
+        close(log);
+        throw ContainedFailure(std::string("no process (") + std::strerror(error) + ")");
+    }
+    Child child(pid, fds[0], log);
+    std::string bytes;
+    char head[kHeadBytes];
+    bool whole = true;
+    while (ReadAll(child.in(), head, kHeadBytes)) {
+        std::uint64_t size = 0;
+        std::memcpy(&size, head + 1, sizeof size);
+        bytes.resize(size);
+        if (!ReadAll(child.in(), &bytes[0], size)) {
+            whole = false;
+            break;
+        }
+        receive(head[0], bytes);
+    }
+    const int status = child.Wait();
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && whole) return;
+#ifdef KESTREL_SANITIZED
+    PassOnSanitizerReport(child.log());
+#endif
+    throw ContainedFailure(HowItEnded(status));
+}
+
+std::string RecordReader::Text() {
+    const std::int64_t size = Int();
+    if (size < 0 || std::uint64_t(size) > bytes_.size() - at_) {
+        throw ContainedFailure("a record shorter than its content");
+    }
+    std::string text = bytes_.substr(at_, std::size_t(size));
+    at_ += std::size_t(size);
+    return text;
+}
+
+void RecordReader::Take(void* out, std::size_t size) {
+    if (size > bytes_.size() - at_) throw ContainedFailure("a record shorter than its content");
+    std::memcpy(out, bytes_.data() + at_, size);
+    at_ += size;
+}
+
+}  // namespace kestrel_io
