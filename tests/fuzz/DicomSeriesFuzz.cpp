@@ -1,10 +1,10 @@
-// libFuzzer target for the DICOM reader. The input does not become the bytes of a file:
-// Debian's GDCM is built with assertions, and malformed DICOM bytes abort inside GDCM's parser
-// within seconds, where no caller can catch it. Instead the input chooses a series that GDCM
+// libFuzzer target for the DICOM reader's own logic. The input chooses a series that GDCM
 // writes well-formed: 1 to 5 slices with their sizes, pixel formats, orientations, positions,
-// spacings, rescale values, series membership and compression, so that the loader's own logic
-// (series choice, ordering, spacing, consistency checks, rescaling, axis turning) meets
-// adversarial values. ScanFuzzCheck.h says what is checked after each load.
+// spacings, rescale values, series membership and compression, so that the loader's checks
+// (series choice, ordering, spacing, consistency checks, rescaling, axis turning) meet
+// adversarial values. The reader runs in this process (ReadDicomInProcess), where the fuzzer
+// sees which of its branches each input reaches; malformed bytes are DicomFileFuzz.cpp's.
+// ScanFuzzCheck.h says what is checked after each load.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +15,7 @@
 
 #include "DicomSliceWriter.h"
 #include "ScanFuzzCheck.h"
+#include "ScanSamples.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         files.push_back(folder + "/" + std::to_string(k) + ".dcm");
         if (!scantest::WriteDicomSlice(files.back(), slice)) files.pop_back();
     }
-    if (!files.empty()) scanfuzz::LoadAndCheck(folder, folder);
+    if (!files.empty()) scanfuzz::LoadAndCheck(folder, folder, kestrel_io::ReadDicomInProcess);
     for (const std::string& file : files)
         unlink(file.c_str());
     return 0;

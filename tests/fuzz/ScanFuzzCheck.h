@@ -18,10 +18,20 @@ namespace scanfuzz {
     std::abort();
 }
 
-inline void LoadAndCheck(const std::string& path, const std::string& prefix) {
+using Loader = std::unique_ptr<VolumeData> (*)(const std::string& path,
+                                               const ScanLoadOptions& options, ScanInfo& info);
+
+inline std::unique_ptr<VolumeData> PublicLoad(const std::string& path,
+                                              const ScanLoadOptions& options, ScanInfo& info) {
+    return LoadScan(path, options, &info);
+}
+
+// `load` is LoadScan, or a reader behind it.
+inline void LoadAndCheck(const std::string& path, const std::string& prefix,
+                         Loader load = PublicLoad) {
     try {
         ScanInfo info;
-        std::unique_ptr<VolumeData> volume = LoadScan(path, ScanLoadOptions(), &info);
+        std::unique_ptr<VolumeData> volume = load(path, ScanLoadOptions(), info);
         std::size_t bytes = 0;
         if (volume == nullptr || volume->GetData() == nullptr ||
             !kestrel_volume::SampleVolumeBytes(volume->dataType, volume->dimensions, bytes)) {
