@@ -283,6 +283,12 @@ public:
         return type;
     }
 
+    // MONOCHROME1: higher values are drawn darker.
+    bool Inverted() const {
+        return Image().GetPhotometricInterpretation() ==
+               gdcm::PhotometricInterpretation::MONOCHROME1;
+    }
+
     // Decodes `bytes` bytes of samples (any transfer syntax GDCM decodes) into `out`.
     void Decode(char* out, std::size_t bytes) const {
         if (Image().GetBufferLength() != bytes || !Image().GetBuffer(out)) {
@@ -403,6 +409,7 @@ std::unique_ptr<VolumeData> ReadMultiFrame(const std::string& file, const ScanLo
     CrossProduct(stored.direction[0], stored.direction[1], stored.direction[2]);
     info.notes.push_back("multi-frame file: slice spacing from its header");
     stored.rescale[0] = Rescale{picture.GetSlope(), picture.GetIntercept()};
+    stored.inverted = image.Inverted();
     stored.samples = samples.data();
     return MakeVolume(file, stored, info);
 }
@@ -423,7 +430,8 @@ std::unique_ptr<VolumeData> ReadHere(const std::string& path, const ScanLoadOpti
     const std::int64_t dims[3] = {series.summary.columns, series.summary.rows,
                                   std::int64_t(slices.size())};
 
-    // The first image fixes the sample type and the in-plane spacing.
+    // The first image fixes the sample type, the photometric interpretation and the in-plane
+    // spacing.
     std::vector<char> samples;
     std::size_t sliceBytes = 0;
     stored.rescale.clear();
@@ -432,6 +440,7 @@ std::unique_ptr<VolumeData> ReadHere(const std::string& path, const ScanLoadOpti
         const StoredType type = image.CheckedType();
         if (z == 0) {
             stored.type = type;
+            stored.inverted = image.Inverted();
             const std::size_t count = CheckedSampleCount(path, dims, StoredBytes(type));
             samples.resize(count * std::size_t(StoredBytes(type)));
             sliceBytes = samples.size() / slices.size();
@@ -442,6 +451,10 @@ std::unique_ptr<VolumeData> ReadHere(const std::string& path, const ScanLoadOpti
         } else if (type != stored.type) {
             throw ScanError(slices[z].file + ": pixel format " + StoredTypeName(type) +
                             " differs from the series' " + StoredTypeName(stored.type));
+        } else if (image.Inverted() != stored.inverted) {
+            throw ScanError(slices[z].file + ": " +
+                            (stored.inverted ? "MONOCHROME2" : "MONOCHROME1") + " in a series of " +
+                            (stored.inverted ? "MONOCHROME1" : "MONOCHROME2") + " images");
         }
         if (image.Image().GetNumberOfDimensions() > 2 && image.Image().GetDimension(2) > 1) {
             throw ScanError(slices[z].file + ": a multi-frame file inside a series of slices");

@@ -192,6 +192,29 @@ void Reorder(const T* in, T* out, const int inDims[3], const int order[3], const
     }
 }
 
+// value -> lo + hi - value over the volume's range [lo, hi]: the order of values is reversed
+// and the range kept. Non-finite float samples stay as they are.
+template <typename T>
+void MirrorValues(T* samples, std::size_t count) {
+    bool any = false;
+    T lo = T(), hi = T();
+    for (std::size_t i = 0; i < count; ++i) {
+        if constexpr (std::is_floating_point<T>::value) {
+            if (!std::isfinite(samples[i])) continue;
+        }
+        lo = any ? std::min(lo, samples[i]) : samples[i];
+        hi = any ? std::max(hi, samples[i]) : samples[i];
+        any = true;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if constexpr (std::is_floating_point<T>::value) {
+            samples[i] = T(double(lo) + double(hi) - double(samples[i]));
+        } else {
+            samples[i] = T(std::int64_t(lo) + std::int64_t(hi) - std::int64_t(samples[i]));
+        }
+    }
+}
+
 std::string AxisList(const int order[3]) {
     std::string text;
     for (int i = 0; i < 3; ++i) {
@@ -367,6 +390,15 @@ std::unique_ptr<VolumeData> MakeVolume(const std::string& path, const StoredVolu
                 });
             });
         }
+    }
+    if (stored.inverted) {
+        VisitKestrel(type, [&](auto tag) {
+            MirrorValues(static_cast<decltype(tag)*>(volume->data),
+                         std::size_t(dims[0]) * std::size_t(dims[1]) * std::size_t(dims[2]));
+        });
+        info.notes.push_back(
+            "MONOCHROME1 (higher values darker): values mirrored within their range to show "
+            "like MONOCHROME2");
     }
     TurnToScannerAxes(stored, *volume, info);
     return volume;

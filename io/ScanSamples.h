@@ -53,6 +53,7 @@ struct StoredVolume {
     // direction[a]: unit vector of voxel axis a in scanner coordinates (DICOM's frame).
     double direction[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     std::vector<Rescale> rescale = {Rescale()};  // 1 entry, or dims[2]
+    bool inverted = false;                       // higher values are darker (DICOM's MONOCHROME1)
     const void* samples = nullptr;               // dims product * StoredBytes(type) bytes
     MallocBuffer* owner = nullptr;  // when set, owns `samples`, which the volume may take over
 };
@@ -66,7 +67,9 @@ std::size_t CheckedSampleCount(const std::string& path, const std::int64_t dims[
 // Converts to the volume Kestrel draws. Without rescaling a type among the seven is kept;
 // integer results are stored in the narrowest of int16, uint16, int32 and uint32 that holds
 // their range (so CT in Hounsfield units becomes int16); anything else becomes float32. Then
-// the axes are turned (see ScanInfo). Fills info's storedType, rescale and orientation fields.
+// inverted values are mirrored within their range (lo + hi - value), so that the volume shows
+// like any other with the range kept; then the axes are turned (see ScanInfo). Fills info's
+// storedType, rescale and orientation fields.
 std::unique_ptr<VolumeData> MakeVolume(const std::string& path, const StoredVolume& stored,
                                        ScanInfo& info);
 

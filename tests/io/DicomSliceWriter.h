@@ -27,6 +27,7 @@ struct DicomSlice {
     int seriesNumber = 1;
     int instance = 1;
     bool rle = false;              // RLE Lossless instead of uncompressed
+    bool monochrome1 = false;      // higher values darker
     const void* pixels = nullptr;  // columns * rows samples of `format`
 };
 
@@ -43,7 +44,9 @@ inline bool WriteDicomSlice(const std::string& file, const DicomSlice& slice) {
         image.SetSpacing(2, slice.frameSpacing);
     }
     image.SetPixelFormat(slice.format);
-    image.SetPhotometricInterpretation(gdcm::PhotometricInterpretation::MONOCHROME2);
+    image.SetPhotometricInterpretation(slice.monochrome1
+                                           ? gdcm::PhotometricInterpretation::MONOCHROME1
+                                           : gdcm::PhotometricInterpretation::MONOCHROME2);
     // SetOrigin(const double*) copies one coordinate per image dimension (two).
     for (unsigned w = 0; w < 3; ++w)
         image.SetOrigin(w, slice.origin[w]);

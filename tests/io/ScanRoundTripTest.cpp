@@ -64,6 +64,38 @@ TEST(ScanRoundTripTest, DicomSeriesOrderedByPositionNotByName) {
     scantest::ExpectPlacedVolume(*chosen, flipped, 0.5, 10.0, 1e-4);
 }
 
+// MONOCHROME1 draws higher values darker: the loaded values are mirrored within their range,
+// so that each voxel holds lo + hi - (its rescaled value) and the range stays lo .. hi.
+TEST(ScanRoundTripTest, DicomMonochrome1IsMirroredWithinItsRange) {
+    const std::string folder = scantest::TempFolder("mono1");
+    const Grid grid;
+    scantest::DicomSeriesLayout layout;
+    layout.uid = "1.2.826.0.1.3680043.2.1125.1.1003";
+    layout.intercept = -1024.0;
+    layout.monochrome1 = true;
+    scantest::WriteDicomSeries(folder, grid, layout);
+    ScanInfo info;
+    std::unique_ptr<VolumeData> volume = LoadScan(folder, Options(), &info);
+    ASSERT_EQ(volume->dimensions[2], grid.dims[2]);
+    double lo = 1e30, hi = -1e30;
+    for (int corner = 0; corner < 8; ++corner) {
+        double p[3];
+        grid.Position(corner & 1 ? grid.dims[0] - 1 : 0, corner & 2 ? grid.dims[1] - 1 : 0,
+                      corner & 4 ? grid.dims[2] - 1 : 0, p);
+        lo = std::min(lo, scantest::PlaceValue(p) - 1024.0);
+        hi = std::max(hi, scantest::PlaceValue(p) - 1024.0);
+    }
+    // lo + hi - (v - 1024) = -v + (lo + hi + 1024): slope -1 on the placed values.
+    scantest::ExpectPlacedVolume(*volume, grid, -1.0, lo + hi + 1024.0);
+    double min = 0.0, max = 0.0;
+    volume->GetMinMaxValue(min, max);
+    EXPECT_EQ(min, lo);
+    EXPECT_EQ(max, hi);
+    EXPECT_TRUE(std::any_of(info.notes.begin(), info.notes.end(), [](const std::string& note) {
+        return note.find("MONOCHROME1") != std::string::npos;
+    }));
+}
+
 TEST(ScanRoundTripTest, DicomMultiFrameFile) {
     const std::string file = scantest::TempFolder("frames") + "/volume.dcm";
     const Grid grid;

@@ -138,6 +138,7 @@ struct DicomSeriesLayout {
     double slope = 1.0;
     double intercept = 0.0;
     bool rle = false;            // RLE Lossless instead of uncompressed
+    bool monochrome1 = false;    // higher values darker
     std::vector<int> fileOrder;  // file name index of each slice; empty: k
 };
 
@@ -160,6 +161,7 @@ inline void WriteDicomSeries(const std::string& folder, const Grid& grid,
     slice.seriesUid = layout.uid;
     slice.seriesNumber = std::atoi(layout.number.c_str());
     slice.rle = layout.rle;
+    slice.monochrome1 = layout.monochrome1;
     for (int k = 0; k < grid.dims[2]; ++k) {
         grid.Position(0, 0, k, slice.origin);
         slice.instance = grid.dims[2] - k;
