@@ -40,8 +40,8 @@ TEST(GpuFlag, RenderDrawsTheCPUPicturesAndNamesTheBackEnd) {
             const std::string name = folder + "/" + view + (gl ? "_gl" : "");
             const RunResult runs[2] = {Render(name + "_cpu.png", extra, gl),
                                        Render(name + "_gpu.png", extra, gl, true)};
-            ASSERT_EQ(runs[0].code, 0) << runs[0].err;
-            ASSERT_EQ(runs[1].code, 0) << runs[1].err;
+            ASSERT_EQ(runs[0].code, 0) << view << (gl ? " GL " : " ") << runs[0].err;
+            ASSERT_EQ(runs[1].code, 0) << view << (gl ? " GL " : " ") << runs[1].err;
             EXPECT_NE(runs[1].out.find(std::string("(KestrelCUDA, ") + CUDAActiveBackEnd() +
                                        " back end)"),
                       std::string::npos)
