@@ -40,4 +40,14 @@
 #define KESTREL_HOST_DEVICE
 #endif
 
+// Small helpers of the kernels' per-sample loops, inlined whatever the compiler's size heuristics
+// decide: there a call costs about as much as the work it does.
+#if defined(__CUDACC__)
+#define KESTREL_ALWAYS_INLINE __forceinline__
+#elif defined(__GNUC__)
+#define KESTREL_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define KESTREL_ALWAYS_INLINE inline
+#endif
+
 #endif  // KESTREL_EXPORT_H
