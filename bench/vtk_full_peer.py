@@ -23,7 +23,9 @@ Matching the two:
     side-by-side look; the mean absolute difference per channel is printed.
 
 Usage: vtk_full_peer.py --bench <build>/bin/bench_FullBench [--sample-distance D] [--passes 1]
-       [--threads 2] [--save-images DIR]
+       [--rounds 3] [--threads 2] [--save-images DIR]
+Kestrel and VTK run in turn, --rounds times; each figure is the median over the rounds (the
+least for the minimum), so that both sides see the same load of a shared machine.
 Needs a display (run under Xvfb) and python3-vtk9.
 """
 import argparse
@@ -152,45 +154,64 @@ def save_png(path, rgb):
     writer.Write()
 
 
+def combine(rows):
+    """One row from the rounds' rows: median of the medians, least minimum, median processor time."""
+    return (statistics.median(r[0] for r in rows), min(r[1] for r in rows),
+            statistics.median(r[2] for r in rows))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--bench", required=True)
     parser.add_argument("--sample-distance", type=float, default=math.sqrt(3.0) / 9.0,
                         help="mm; default the scene's, one ninth of the voxel diagonal")
     parser.add_argument("--passes", type=int, default=1)
+    parser.add_argument("--rounds", type=int, default=3,
+                        help="Kestrel and VTK measured in turn this many times")
     parser.add_argument("--threads", type=int, default=2)
     parser.add_argument("--save-images")
     args = parser.parse_args()
+    modes = ((True, "shaded", "GridShaded", "NoGridShaded"),
+             (False, "unshaded", "GridUnshaded", "NoGridUnshaded"))
     with tempfile.TemporaryDirectory() as workdir:
-        raw, kestrel = run_kestrel(args.bench, workdir, args.sample_distance)
-        reader = read_phantom(raw)
+        kestrel_rounds, vtk_rounds, theirs = [], {m[1]: [] for m in modes}, {}
+        reader = None
+        for _ in range(args.rounds):
+            raw, kestrel = run_kestrel(args.bench, workdir, args.sample_distance)
+            kestrel_rounds.append(kestrel)
+            reader = reader or read_phantom(raw)
+            for shade, mode, _, _ in modes:
+                wall, cpu, images = run_vtk(reader, args.sample_distance, shade, args.passes,
+                                            args.threads)
+                vtk_rounds[mode].append((statistics.median(wall), min(wall), cpu))
+                theirs.setdefault(mode, images)
         print("Full volume rendering, head phantom %d^3 uint16, ct-soft-tissue-bone, %dx%d, "
-              "%d views about the vertical axis, sample distance %.4g mm, %d threads" %
-              (EDGE, IMAGE, IMAGE, VIEWS, args.sample_distance, args.threads))
+              "%d views about the vertical axis, sample distance %.4g mm, %d threads, "
+              "%d rounds (Kestrel and VTK in turn)" %
+              (EDGE, IMAGE, IMAGE, VIEWS, args.sample_distance, args.threads, args.rounds))
         print("%-44s %10s %10s %10s" % ("", "median ms", "min ms", "cpu ms"))
-        for shade, mode, grid, plain in ((True, "shaded", "GridShaded", "NoGridShaded"),
-                                         (False, "unshaded", "GridUnshaded", "NoGridUnshaded")):
-            wall, cpu, theirs = run_vtk(reader, args.sample_distance, shade, args.passes,
-                                        args.threads)
-            vtk_row = (statistics.median(wall), min(wall), cpu)
-            print("%-44s %10.1f %10.1f %10.1f" % ("Kestrel grid, " + mode, *kestrel[grid]))
-            print("%-44s %10.1f %10.1f %10.1f" % ("Kestrel no grid, " + mode, *kestrel[plain]))
+        for shade, mode, grid, plain in modes:
+            ours = {name: combine([k[name] for k in kestrel_rounds]) for name in (grid, plain)}
+            vtk_row = combine(vtk_rounds[mode])
+            print("%-44s %10.1f %10.1f %10.1f" % ("Kestrel grid, " + mode, *ours[grid]))
+            print("%-44s %10.1f %10.1f %10.1f" % ("Kestrel no grid, " + mode, *ours[plain]))
             print("%-44s %10.1f %10.1f %10.1f" % ("VTK fixed-point ray caster, " + mode,
                                                   *vtk_row))
             print("ratio Kestrel grid / VTK, %s (median): %.2f   (min): %.2f   (cpu): %.2f" %
-                  (mode, kestrel[grid][0] / vtk_row[0], kestrel[grid][1] / vtk_row[1],
-                   kestrel[grid][2] / vtk_row[2]))
-            ours = kestrel_images(workdir, mode)
-            diff = [float(np.mean(np.abs(ours[v] - theirs[v]))) for v in range(VIEWS)]
+                  (mode, ours[grid][0] / vtk_row[0], ours[grid][1] / vtk_row[1],
+                   ours[grid][2] / vtk_row[2]))
+            kestrel_view = kestrel_images(workdir, mode)
+            diff = [float(np.mean(np.abs(kestrel_view[v] - theirs[mode][v])))
+                    for v in range(VIEWS)]
             print("mean absolute difference per channel, per view: %s" %
                   " ".join("%.3f" % d for d in diff))
             if args.save_images:
                 os.makedirs(args.save_images, exist_ok=True)
                 for view in (0, 3):
                     save_png(os.path.join(args.save_images, "kestrel_%s_view%d.png" % (mode, view)),
-                             ours[view])
+                             kestrel_view[view])
                     save_png(os.path.join(args.save_images, "vtk_%s_view%d.png" % (mode, view)),
-                             theirs[view])
+                             theirs[mode][view])
 
 
 if __name__ == "__main__":

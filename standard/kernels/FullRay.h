@@ -48,7 +48,7 @@ struct FullClassifier {
     float last = 0.f;                // N - 1, the largest table position
     TableMapping mapping;            // scalar value -> table position
 
-    KESTREL_HOST_DEVICE Vector4 Classify(float v) const {
+    KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE Vector4 Classify(float v) const {
         const float x = mapping.Position(v);
         if (!(x > 0.f)) return table[0];
         if (!(x < last)) return table[int(last)];
@@ -144,11 +144,12 @@ void WithShadeMode(ShadeMode mode, Act&& act) {
 // Blinn-Phong, lit when the light and the viewer are on the same side (L.N and N.D of one sign,
 // whichever way the gradient points), or the illustrative style.
 template <ShadeMode kMode, class Voxels>
-KESTREL_HOST_DEVICE inline void ShadeFullSample(const Voxels& voxels, const BoundLight& light,
-                                                const Vector4& p, const Vector4& dir,
-                                                float rgb[3]) {
+KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void ShadeFullSample(const Voxels& voxels,
+                                                               const BoundLight& light,
+                                                               const Vector4& p, const Vector4& dir,
+                                                               CellMemo& memo, float rgb[3]) {
     if (kMode == ShadeMode::kNone) return;
-    const Vector4 normal = ComputeNormalFrom(voxels, p);
+    const Vector4 normal = ComputeNormalFrom(voxels, p, memo);
     if (kMode == ShadeMode::kIllustrative) {
         ShadeIllustrative(rgb, normal, dir, light);
     } else {
@@ -157,19 +158,25 @@ KESTREL_HOST_DEVICE inline void ShadeFullSample(const Voxels& voxels, const Boun
     }
 }
 
-// Classifies, corrects, shades and composites the sample at p (voxel coordinates).
+// Classifies, corrects, shades and composites the sample at p (voxel coordinates); memo: the
+// ray's last cells.
 template <ShadeMode kMode, class Voxels>
-KESTREL_HOST_DEVICE inline void CompositeSample(const Voxels& voxels, const FullSettings& settings,
-                                                const Vector4& p, const Vector4& dir,
-                                                FullAccumulator& accumulator) {
+KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void CompositeSample(const Voxels& voxels,
+                                                               const FullSettings& settings,
+                                                               const Vector4& p, const Vector4& dir,
+                                                               CellMemo& memo,
+                                                               FullAccumulator& accumulator) {
     Vector4 clamped = p;
-    const Vector4 c = settings.lut.Classify(SampleTrilinearFrom(voxels, clamped));
+    const Vector4 c = settings.lut.Classify(SampleTrilinearFrom(voxels, clamped, memo));
     // A transparent sample adds nothing: skip its correction and shading.
     if (c.w == 0.f) return;
-    // Opacity correction for the step: a' = 1 - (1 - a)^(sampleDistance / std distance).
-    const float alpha = c.w < 1.f ? 1.f - std::pow(1.f - c.w, settings.exponent) : 1.f;
+    // Opacity correction for the step: a' = 1 - (1 - a)^(sampleDistance / std distance). At the
+    // standard distance the power is 1 and powf returns its argument: the same value, no call.
+    const float alpha = !(c.w < 1.f)               ? 1.f
+                        : settings.exponent == 1.f ? 1.f - (1.f - c.w)
+                                                   : 1.f - std::pow(1.f - c.w, settings.exponent);
     float rgb[3] = {c.x, c.y, c.z};
-    ShadeFullSample<kMode>(voxels, settings.light, p, dir, rgb);
+    ShadeFullSample<kMode>(voxels, settings.light, p, dir, memo, rgb);
     accumulator.Add(rgb, alpha);
 }
 
@@ -201,8 +208,9 @@ template <bool kSkipping, ShadeMode kMode, class Grid, class Voxels>
 KESTREL_HOST_DEVICE inline Vector4 TraceFullRay(const Grid& grid, const Voxels& voxels,
                                                 const FullSettings& settings, const PixelRay& ray) {
     FullAccumulator accumulator;
+    CellMemo memo;
     auto sample = [&](const Vector4& p) {
-        CompositeSample<kMode>(voxels, settings, p, ray.dirPhysical, accumulator);
+        CompositeSample<kMode>(voxels, settings, p, ray.dirPhysical, memo, accumulator);
     };
     if (!kSkipping) {
         StepAlong(ray, ray.tNear, ray.tFar, settings.sampleDistance, accumulator, sample);
@@ -236,20 +244,21 @@ KESTREL_HOST_DEVICE inline Vector4 TracePreintegratedRay(const Voxels& voxels,
     const Vector4 step(v.x * d, v.y * d, v.z * d, 0.f);
     bool first = true;
     float front = 0.f;
+    CellMemo memo;
     StepAlong(ray, ray.tNear, ray.tFar, d, accumulator, [&](const Vector4& p) {
         if (first) {
             Vector4 clamped = p;
-            front = SampleTrilinearFrom(voxels, clamped);
+            front = SampleTrilinearFrom(voxels, clamped, memo);
             first = false;
         }
         Vector4 next(p.x + step.x, p.y + step.y, p.z + step.z, 1.f);
-        const float back = SampleTrilinearFrom(voxels, next);
+        const float back = SampleTrilinearFrom(voxels, next, memo);
         const Vector4 segment = settings.segments.Lookup(front, back);
         front = back;
         if (!(segment.w > 0.f)) return;
         const float inverse = 1.f / segment.w;
         float rgb[3] = {segment.x * inverse, segment.y * inverse, segment.z * inverse};
-        ShadeFullSample<kMode>(voxels, settings.light, p, ray.dirPhysical, rgb);
+        ShadeFullSample<kMode>(voxels, settings.light, p, ray.dirPhysical, memo, rgb);
         accumulator.Add(rgb, segment.w);
     });
     return accumulator.colour;

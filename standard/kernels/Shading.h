@@ -57,9 +57,9 @@ KESTREL_HOST_DEVICE inline void ShadeIllustrative(float rgb[3], const Vector4& n
 //   k = ambient + diffuse |l|, H = normalise(L + D), s = specular |H.N|^p above the cutoff,
 //   rgb = rgb k + s.
 // Unlit (or a non-finite normal): rgb = rgb ambient.
-KESTREL_HOST_DEVICE inline void ShadeBlinnPhong(float rgb[3], const Vector4& normal,
-                                                const Vector4& dir, float side,
-                                                const BoundLight& light) {
+KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void ShadeBlinnPhong(float rgb[3], const Vector4& normal,
+                                                               const Vector4& dir, float side,
+                                                               const BoundLight& light) {
     const float* const L = light.direction;
     const float l = L[0] * normal.x + L[1] * normal.y + L[2] * normal.z;
     float k[3] = {light.ambient[0], light.ambient[1], light.ambient[2]};

@@ -477,19 +477,32 @@ private:
 
     static Row RowOf(const T* r) { return Row{float(r[0]), float(r[1]), float(r[2]), float(r[3])}; }
 
-    // Row (y, z) from x = i - 1, wherever its blocks lie (in-range indices).
+    // Row (y, z) from x = i - 1, wherever its blocks lie (in-range indices): from one block, or
+    // from the two that meet between x = i - 1 and x = i + 2.
     Row RowAt(int i, int y, int z) const {
-        if (((i - 1) >> shift[0]) != ((i + 2) >> shift[0]))
-            return Row{VoxelAs(i - 1, y, z), VoxelAs(i, y, z), VoxelAs(i + 1, y, z),
-                       VoxelAs(i + 2, y, z)};
-        const TBlock<T>& block = BlockOf(i, y, z);
-        if (!block.data) {
-            const float value = float(block.minValue);
-            return Row{value, value, value, value};
-        }
-        return RowOf(block.data + ((i - 1) & mask[0]) +
-                     std::ptrdiff_t(y & mask[1]) * block.rowPitch +
-                     std::ptrdiff_t(z & mask[2]) * block.slicePitch);
+        const int upper = (i + 2) >> shift[0];
+        const BlockRow low = RowFrom(i - 1, y, z);
+        if (((i - 1) >> shift[0]) == upper) return Row{low[0], low[1], low[2], low[3]};
+        const int split = (upper << shift[0]) - (i - 1);  // voxels in the lower block: 1 .. 3
+        const BlockRow high = RowFrom(i - 1 + split, y, z);
+        float v[4];
+        for (int n = 0; n < 4; ++n)
+            v[n] = n < split ? low[n] : high[n - split];
+        return Row{v[0], v[1], v[2], v[3]};
+    }
+
+    // Voxels x, x + 1, ... of a row within one block; a uniform block's row repeats its value.
+    struct BlockRow {
+        const T* start;
+        int step;  // 1, or 0 for a uniform block
+        float operator[](int n) const { return float(start[n * step]); }
+    };
+    BlockRow RowFrom(int x, int y, int z) const {
+        const TBlock<T>& block = BlockOf(x, y, z);
+        if (!block.data) return BlockRow{&block.minValue, 0};
+        return BlockRow{block.data + (x & mask[0]) + std::ptrdiff_t(y & mask[1]) * block.rowPitch +
+                            std::ptrdiff_t(z & mask[2]) * block.slicePitch,
+                        1};
     }
 
     // Voxels i - 1 .. i + 2 of every axis in one block.
