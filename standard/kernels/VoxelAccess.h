@@ -52,6 +52,21 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE float Trilinear(const float v[8], floa
     return c0 * (1.f - fz) + c1 * fz;
 }
 
+// Trilinear of four interleaved channels, corner c's channel l at v[c][l]: out[l] is Trilinear of
+// channel l, with the same arithmetic lane by lane (the four lanes go through the vector unit).
+KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void TrilinearLanes(const float v[8][4], float fx,
+                                                              float fy, float fz, float out[4]) {
+    for (int l = 0; l < 4; ++l) {
+        const float c00 = v[0][l] * (1.f - fx) + v[1][l] * fx;
+        const float c10 = v[2][l] * (1.f - fx) + v[3][l] * fx;
+        const float c01 = v[4][l] * (1.f - fx) + v[5][l] * fx;
+        const float c11 = v[6][l] * (1.f - fx) + v[7][l] * fx;
+        const float c0 = c00 * (1.f - fy) + c10 * fy;
+        const float c1 = c01 * (1.f - fy) + c11 * fy;
+        out[l] = c0 * (1.f - fz) + c1 * fz;
+    }
+}
+
 // Trilinear interpolant at p (voxel coordinates). p.x, p.y, p.z are first clamped in place to the
 // volume, so a position beyond it takes the value of the nearest point inside; on the last voxel
 // plane the upper corners are that plane again (their weight is 0).
@@ -74,7 +89,7 @@ struct CellMemo {
     int sampleCell[3] = {-1, -1, -1};    // cell whose corners `corners` holds; -1: none yet
     int gradientCell[3] = {-1, -1, -1};  // cell whose differences `differences` holds
     float corners[8] = {};
-    float differences[3][8] = {};
+    float differences[8][4] = {};  // corner c: (d_x, d_y, d_z, 0)
 
     // Whether held = (i, j, k); if not, held becomes (i, j, k) and the caller refills.
     KESTREL_HOST_DEVICE static bool Keeps(int held[3], int i, int j, int k) {
@@ -127,16 +142,17 @@ KESTREL_HOST_DEVICE inline bool InsideGradientMargin(const int dims[3], const Ve
 }
 
 // The three central differences of corner c (c = a + 2b + 4c as everywhere) of the cell whose first
-// voxel is (i, j, k): d[axis][c] = v(corner + e_axis) - v(corner - e_axis). voxel(x, y, z) reads
-// in-range indices.
+// voxel is (i, j, k): d[c][axis] = v(corner + e_axis) - v(corner - e_axis), d[c][3] = 0.
+// voxel(x, y, z) reads in-range indices.
 template <class VoxelAt>
 KESTREL_HOST_DEVICE inline void CornerDifferences(const VoxelAt& voxel, int i, int j, int k,
-                                                  float d[3][8]) {
+                                                  float d[8][4]) {
     for (int c = 0; c < 8; ++c) {
         const int x = i + (c & 1), y = j + ((c >> 1) & 1), z = k + (c >> 2);
-        d[0][c] = voxel(x + 1, y, z) - voxel(x - 1, y, z);
-        d[1][c] = voxel(x, y + 1, z) - voxel(x, y - 1, z);
-        d[2][c] = voxel(x, y, z + 1) - voxel(x, y, z - 1);
+        d[c][0] = voxel(x + 1, y, z) - voxel(x - 1, y, z);
+        d[c][1] = voxel(x, y + 1, z) - voxel(x, y - 1, z);
+        d[c][2] = voxel(x, y, z + 1) - voxel(x, y, z - 1);
+        d[c][3] = 0.f;
     }
 }
 
@@ -144,7 +160,7 @@ KESTREL_HOST_DEVICE inline void CornerDifferences(const VoxelAt& voxel, int i, i
 // reading the neighbourhood overload this.
 template <class Voxels>
 KESTREL_HOST_DEVICE inline void ReadCornerDifferences(const Voxels& voxels, int i, int j, int k,
-                                                      float d[3][8]) {
+                                                      float d[8][4]) {
     CornerDifferences([&voxels](int x, int y, int z) { return voxels.Voxel(x, y, z); }, i, j, k, d);
 }
 
@@ -164,8 +180,10 @@ KESTREL_HOST_DEVICE inline Vector4 ComputeNormalFrom(const Voxels& voxels, const
         if (!CellMemo::Keeps(memo.gradientCell, i, j, k))
             ReadCornerDifferences(voxels, i, j, k, memo.differences);
         const float fx = p.x - float(i), fy = p.y - float(j), fz = p.z - float(k);
+        float interpolated[4];
+        TrilinearLanes(memo.differences, fx, fy, fz, interpolated);
         for (int a = 0; a < 3; ++a)
-            g[a] = Trilinear(memo.differences[a], fx, fy, fz);
+            g[a] = interpolated[a];
     } else {
         for (int a = 0; a < 3; ++a)
             g[a] = CentralDifference(voxels, p, a);
@@ -452,7 +470,7 @@ struct BlockVoxels {
     // CornerDifferences of the cell (i, j, k) inside the gradient margin, read as twelve rows of
     // four voxels, x = i - 1 .. i + 2, each converted as one vector: around one pointer when the
     // neighbourhood lies in one stored block (most cells), one block look-up per row otherwise.
-    void CornerDifferencesAt(int i, int j, int k, float d[3][8]) const {
+    void CornerDifferencesAt(int i, int j, int k, float d[8][4]) const {
         if (!NeighbourhoodInOneBlock(i, j, k)) {
             RowDifferences([=](int y, int z) { return RowAt(i, j + y, k + z); }, d);
             return;
@@ -460,9 +478,9 @@ struct BlockVoxels {
         const TBlock<T>& block = BlockOf(i, j, k);
         if (!block.data) {
             // All voxels equal: every difference is zero.
-            for (int a = 0; a < 3; ++a)
-                for (int c = 0; c < 8; ++c)
-                    d[a][c] = 0.f;
+            for (int c = 0; c < 8; ++c)
+                for (int a = 0; a < 4; ++a)
+                    d[c][a] = 0.f;
             return;
         }
         const std::ptrdiff_t rowPitch = block.rowPitch, slicePitch = block.slicePitch;
@@ -516,7 +534,7 @@ private:
     // CornerDifferences of the cell (i, j, k) from the rows row(y, z) at (j + y, k + z), y and z
     // in -1 .. 2.
     template <class RowReader>
-    static void RowDifferences(const RowReader& row, float d[3][8]) {
+    static void RowDifferences(const RowReader& row, float d[8][4]) {
         for (int c = 0; c < 2; ++c)
             for (int b = 0; b < 2; ++b) {
                 const Row middle = row(b, c);
@@ -524,9 +542,10 @@ private:
                 const Row dz = row(b, c + 1) - row(b, c - 1);
                 for (int a = 0; a < 2; ++a) {
                     const int corner = a + 2 * b + 4 * c;
-                    d[0][corner] = middle[a + 2] - middle[a];
-                    d[1][corner] = dy[a + 1];
-                    d[2][corner] = dz[a + 1];
+                    d[corner][0] = middle[a + 2] - middle[a];
+                    d[corner][1] = dy[a + 1];
+                    d[corner][2] = dz[a + 1];
+                    d[corner][3] = 0.f;
                 }
             }
     }
@@ -534,7 +553,7 @@ private:
 
 template <typename T>
 inline void ReadCornerDifferences(const BlockVoxels<T>& voxels, int i, int j, int k,
-                                  float d[3][8]) {
+                                  float d[8][4]) {
     voxels.CornerDifferencesAt(i, j, k, d);
 }
 
