@@ -12,28 +12,43 @@
 // the steadier figure on a shared machine), median_ms and min_ms (wall time per frame),
 // mean_alpha (the views' opacity over the whole window).
 //
-// Measurements (2-core VM shared with five other builds, load average about 8, so the threads
-// got about half the machine and wall times are twice the processor times; the processor time
-// per frame is the figure to compare; 256^3 phantom with partial-volume boundaries, 512 x 512,
-// one pass over the twelve views each):
+// Measurements, first version (2-core VM shared with five other builds, load average about 8, so
+// the threads got about half the machine; processor time per frame is the figure to compare;
+// 512 x 512, one pass over the twelve views each):
 //                        cpu_ms   median_ms   min_ms   mean_alpha
 //   grid, shaded            903        1878     1409       0.1476
 //   grid, unshaded          324         679      563       0.1476
 //   no grid, shaded        1857        3812     3630       0.1475
 //   no grid, unshaded      1329        2731     2529       0.1475
 // The grid skips the air around and inside the head (the preset is transparent below 900) and
-// the transparent gap between soft tissue and bone: 4.1 times less processor time unshaded, 2.1
-// times shaded. Shading costs a gradient (six trilinear samples) per visible sample. The two
-// entry points' mean opacities differ by 1e-4: the grid variant restarts its sample spacing at
-// each sampled cell's entry.
+// the transparent gap between soft tissue and bone. The two entry points' mean opacities differ
+// by 1e-4: the grid variant restarts its sample spacing at each sampled cell's entry.
+//
+// Then (same machine, quiet, load average about 2): the normal from the cell corners' central
+// differences, read as twelve four-voxel rows around one pointer and interpolated as one
+// four-lane pass (32 voxel reads instead of 48); a per-ray memo of the last cell's corners and
+// differences (about five samples per cell at the default distance read no voxels after the
+// first); no powf at the standard distance, where the power is 1:
+//                        cpu_ms   median_ms   min_ms
+//   grid, shaded            515         262      216
+//   grid, unshaded          272         138      128
+//   no grid, shaded        1221         614      542
+//   no grid, unshaded       926         470      429
+// Shaded, the time goes to the normal of each visible sample (about a third: the rows when the
+// ray enters a cell, three trilinear interpolations and the normalisation), powf (about a sixth:
+// the opacity correction of every visible sample and the specular highlight), and sampling,
+// classification and compositing.
 //
 // Against VTK's vtkFixedPointVolumeRayCastMapper (composite, two threads, same preset, sample
-// distance and opacity unit distance; bench/compare_full.sh --sample-distance 1, one run, the
-// machine at load average about 10 with Kestrel and VTK measured one after the other, so the
-// wall times carry the load of the moment): at 1 mm, shaded, Kestrel grid median 952 ms / min
-// 540 ms, VTK 653 / 519 ms (ratios 1.46 / 1.04); unshaded, Kestrel 432 / 205 ms, VTK 507 / 353 ms
-// (ratios 0.85 / 0.58). The images agree to a mean absolute difference of 0.002 per channel
-// unshaded and 0.010 .. 0.015 shaded (VTK quantises its gradients and lights differently).
+// distance and opacity unit distance; bench/compare_full.sh, three rounds with Kestrel and VTK
+// measured in turn, each figure the median over the rounds; ratio Kestrel grid / VTK):
+//   sample distance           shaded: median  min   cpu     unshaded: median  min   cpu
+//   0.1925 mm (the default)           0.96   0.84  0.99               0.85   0.86  0.91
+//   1 mm                              0.99   1.02  1.12               0.67   0.78  0.78
+// (Kestrel grid shaded 251 / 93 ms median, VTK 262 / 94 ms; unshaded 139 / 43 ms, VTK 163 /
+// 64 ms.) VTK's processor time is measured around Render only. The images agree to a mean
+// absolute difference of 0.002 per channel unshaded and 0.010 .. 0.015 shaded (VTK quantises its
+// gradients and lights differently).
 //
 // Environment:
 //   KESTREL_FULL_SIZE=<n>      phantom edge instead of 256 (quick profiling runs)
