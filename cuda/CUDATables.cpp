@@ -178,12 +178,13 @@ CUDAPreintegratedLut::~CUDAPreintegratedLut() {
     kestrel_cuda::ReleaseBuffer(deviceTable);
 }
 
-void CUDAPreintegratedLut::GenerateTextures(const Lut1D* lut, float base, float distance) {
-    if (lut == nullptr || lut->data == nullptr || lut->sampleCount < 1 || !(base > 0.0f) ||
-        !(distance > 0.0f))
+void CUDAPreintegratedLut::GenerateTextures(const Lut1D* lut, float segmentLength,
+                                            float opacityDistance) {
+    if (lut == nullptr || lut->data == nullptr || lut->sampleCount < 1 || !(segmentLength > 0.0f) ||
+        !(opacityDistance > 0.0f))
         return;
-    const bool unchanged = table != nullptr && base == baseSampleDistance &&
-                           distance == sampleDistance && SameTable(*lut, *source);
+    const bool unchanged = table != nullptr && segmentLength == baseSampleDistance &&
+                           opacityDistance == sampleDistance && SameTable(*lut, *source);
     if (!unchanged) {
         // Every table entry's value is a position of the segment table, with as many positions
         // between two entries as fit: size = (N - 1) k + 1 <= 256 (256 for N > 256, 2 for N = 1).
@@ -192,21 +193,21 @@ void CUDAPreintegratedLut::GenerateTextures(const Lut1D* lut, float base, float 
             intervals < 1 ? 2
                           : std::min(intervals * std::max(1, (kMaxResolution - 1) / intervals) + 1,
                                      kMaxResolution);
-        const ExtinctionIntegrals integrals(*lut, base);
+        const ExtinctionIntegrals integrals(*lut, opacityDistance);
         // Position y of this table is position y (N - 1) / (size - 1) of the Lut1D.
         const double scale = double(lut->sampleCount - 1) / double(size - 1);
         Vector4* const entries = new Vector4[std::size_t(size) * size];
         for (int f = 0; f < size; ++f)
             for (int b = 0; b < size; ++b)
                 entries[std::size_t(f) * size + b] =
-                    IntegrateSegment(integrals, f * scale, b * scale, distance);
+                    IntegrateSegment(integrals, f * scale, b * scale, segmentLength);
         delete[] table;
         table = entries;
         resolution = size;
         minPos = lut->minPos;
         maxPos = lut->maxPos;
-        baseSampleDistance = base;
-        sampleDistance = distance;
+        baseSampleDistance = segmentLength;
+        sampleDistance = opacityDistance;
         *source = *lut;
         ++generateCount;
     } else if ((deviceTable != nullptr) == kestrel_cuda::DeviceActive()) {

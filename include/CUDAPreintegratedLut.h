@@ -8,15 +8,17 @@
 class Lut1D;
 struct CUDADeviceBuffer;
 
-// The pre-integrated table of a Lut1D: for a segment of the ray `sampleDistance` long (physical
-// units) along which the value runs linearly from a front value sf to a back value sb, the
-// premultiplied colour and the opacity the segment adds by emission and absorption.
+// The pre-integrated table of a Lut1D: for a segment of the ray `baseSampleDistance` long
+// (physical units: the step the kernel samples with, the base of every segment) along which the
+// value runs linearly from a front value sf to a back value sb, the premultiplied colour and the
+// opacity the segment adds by emission and absorption.
 //
-// The table's opacities are read as opacities of a step `baseSampleDistance` long (the standard
+// The table's opacities are read as opacities of a step `sampleDistance` long (the standard
 // sample distance of the full kernels), so an entry a has the extinction
-// tau = -ln(1 - a) / baseSampleDistance per unit length (a clamped below 1 - 1e-30), and a segment
-// of constant value has the opacity 1 - (1 - a)^(sampleDistance / baseSampleDistance), exactly
-// the corrected opacity of a post-classified sample.
+// tau = -ln(1 - a) / sampleDistance per unit length (a clamped below 1 - 1e-30), and a segment
+// of constant value has the opacity 1 - (1 - a)^(baseSampleDistance / sampleDistance), exactly
+// the corrected opacity of a post-classified sample. The full scene therefore calls
+// GenerateTextures(lut, its sample distance, its standard sample distance).
 //
 // Method: the extinction tau(v) and the extinction-weighted colour c(v) tau(v) of the linearly
 // interpolated table are integrated over the value (trapezoids, eight per table interval, double
@@ -46,8 +48,8 @@ public:
     CUDAPreintegratedLut(CUDAPreintegratedLut const&) = delete;
     CUDAPreintegratedLut& operator=(CUDAPreintegratedLut const&) = delete;
 
-    /// Builds the table of `lut` for opacities given per baseSampleDistance and segments
-    /// sampleDistance long (both positive), and copies it to the active back end. A null or
+    /// Builds the table of `lut` for segments baseSampleDistance long and opacities given per
+    /// step of sampleDistance (both positive), and copies it to the active back end. A null or
     /// empty table, or a distance not above 0, is ignored.
     void GenerateTextures(const Lut1D* lut, float baseSampleDistance, float sampleDistance);
 
@@ -58,8 +60,8 @@ public:
     int resolution;                 ///< 0; entries per side
     float minPos;                   ///< 0; value of position 0
     float maxPos;                   ///< 1; value of position resolution - 1
-    float baseSampleDistance;       ///< 0; of the current table
-    float sampleDistance;           ///< 0; of the current table
+    float baseSampleDistance;       ///< 0; segment length of the current table
+    float sampleDistance;           ///< 0; the step its opacities are given for
     Vector4* table;                 ///< null; resolution^2 entries, owned
     int generateCount;              ///< 0; tables built so far (GenerateTextures that rebuilt)
     CUDADeviceBuffer* deviceTable;  ///< null; CUDA back end's entries, owned

@@ -69,8 +69,8 @@ bool CUDAFullVRScene::UpdateTables() {
     const Lut1D& table = transferFunction->GetLut1D();
     if (preintegration) {
         if (kernelModule.preintegratedLut != nullptr)
-            kernelModule.preintegratedLut->GenerateTextures(&table, kernelModule.stdSampleDistance,
-                                                            kernelModule.sampleDistance);
+            kernelModule.preintegratedLut->GenerateTextures(&table, kernelModule.sampleDistance,
+                                                            kernelModule.stdSampleDistance);
     } else if (kernelModule.lut != nullptr) {
         kernelModule.lut->CopyToTexture(&table);
     }

@@ -94,7 +94,7 @@ TEST(CUDAPreintegratedLut, SegmentsMatchTheEmissionAbsorptionIntegral) {
     CUDAPreintegratedLut segments;
     for (const Case& test : cases) {
         const float length = test.length;
-        segments.GenerateTextures(&lut, float(base), length);
+        segments.GenerateTextures(&lut, length, float(base));
         ASSERT_EQ(segments.resolution, 253);  // 63 x 4 + 1
         double worst[2] = {0.0, 0.0};
         for (std::size_t f = 0; f < values.size(); ++f) {
@@ -117,15 +117,15 @@ TEST(CUDAPreintegratedLut, SegmentsMatchTheEmissionAbsorptionIntegral) {
                     double(length), worst[0], worst[1]);
     }
     // A segment of one value is a post-classified sample: 1 - (1 - a)^(length / base).
-    segments.GenerateTextures(&lut, 0.5f, 0.25f);
+    segments.GenerateTextures(&lut, 0.25f, 0.5f);
     EXPECT_NEAR(segments.Lookup(200.0f, 200.0f)[3], 1.0 - std::pow(1.0 - 0.6, 0.5), 1e-5);
 
     // The same table and distances keep the table; a changed entry rebuilds it.
     const int built = segments.generateCount;
-    segments.GenerateTextures(&lut, 0.5f, 0.25f);
+    segments.GenerateTextures(&lut, 0.25f, 0.5f);
     EXPECT_EQ(segments.generateCount, built);
     lut.data[20].w = 0.1f;
-    segments.GenerateTextures(&lut, 0.5f, 0.25f);
+    segments.GenerateTextures(&lut, 0.25f, 0.5f);
     EXPECT_EQ(segments.generateCount, built + 1);
     EXPECT_NEAR(segments.Lookup(200.0f, 200.0f)[3], 1.0 - std::pow(1.0 - 0.1, 0.5), 1e-5);
 }
@@ -166,7 +166,7 @@ struct FullFrame {
 
     std::vector<float> Render(const Lut1D& table, float distance, bool preintegrated) {
         kernel.sampleDistance = distance;
-        if (preintegrated) segments.GenerateTextures(&table, kernel.stdSampleDistance, distance);
+        if (preintegrated) segments.GenerateTextures(&table, distance, kernel.stdSampleDistance);
         image.Allocate();
         image.PrepareForCUDAOP();
         if (preintegrated)

@@ -172,14 +172,14 @@ TEST(CUDAFullVRSceneTables, PreintegrationSwitchBuildsTheTableTheKernelReads) {
     scene.SetTransferFunction(&function);
     scene.SetPreintegration(true);
     EXPECT_EQ(kernel.preintegratedLut->generateCount, 1);
-    EXPECT_EQ(kernel.preintegratedLut->sampleDistance, std::sqrt(6.0f) / 9.0f);
-    EXPECT_EQ(kernel.preintegratedLut->baseSampleDistance, 1.0f);
+    EXPECT_EQ(kernel.preintegratedLut->baseSampleDistance, std::sqrt(6.0f) / 9.0f);
+    EXPECT_EQ(kernel.preintegratedLut->sampleDistance, 1.0f);
     EXPECT_EQ(kernel.lut->hostLut->sampleCount, 0);  // not the table the kernel reads
     ASSERT_NE(kernel.tfEmptySpace->hostSums->alphaSum, nullptr);
     EXPECT_GT(kernel.tfEmptySpace->hostSums->alphaSum[256], 0.0f);
     scene.SetStdSampleDistance(2.0f);
     EXPECT_EQ(scene.GetStdSampleDistance(), 2.0f);
-    EXPECT_EQ(kernel.preintegratedLut->baseSampleDistance, 2.0f);
+    EXPECT_EQ(kernel.preintegratedLut->sampleDistance, 2.0f);
     EXPECT_EQ(kernel.preintegratedLut->generateCount, 2);
 
     scene.SetPreintegration(false);
