@@ -77,6 +77,24 @@ TEST(GpuFlag, PreintegrationDrawsTheFullViewAndNeedsTheGpuFlag) {
         << refused.err;
 }
 
+// 'i' switches the GPU full view's pre-integration; the CPU full view says it needs --gpu.
+TEST(GpuFlag, ViewerKeySwitchesPreintegration) {
+    if (!HaveDisplay()) GTEST_SKIP() << "no DISPLAY";
+    const std::string folder = TempFolder("gpukey");
+    const RunResult gpu =
+        ShowPhantom(folder + "/gpu.png", "key i; key i; key i", {"--view", "full", "--gpu"});
+    ASSERT_EQ(gpu.code, 0) << gpu.err;
+    const std::size_t on = gpu.out.find("pre-integration on");
+    ASSERT_NE(on, std::string::npos) << gpu.out;
+    const std::size_t off = gpu.out.find("pre-integration off", on);
+    ASSERT_NE(off, std::string::npos) << gpu.out;
+    EXPECT_NE(gpu.out.find("pre-integration on", off), std::string::npos) << gpu.out;
+
+    const RunResult cpu = ShowPhantom(folder + "/cpu.png", "key i", {"--view", "full"});
+    ASSERT_EQ(cpu.code, 0) << cpu.err;
+    EXPECT_NE(cpu.out.find("pre-integration needs --gpu"), std::string::npos) << cpu.out;
+}
+
 TEST(GpuFlag, ViewerNamesTheBackEndAndTheCubeRefusesTheFlag) {
     if (!HaveDisplay()) GTEST_SKIP() << "no DISPLAY";
     const std::string folder = TempFolder("gpuviewer");

@@ -21,6 +21,7 @@ namespace {
 constexpr unsigned char kShading = 'h';
 constexpr unsigned char kLightDrag = 'l';
 constexpr unsigned char kResetCamera = 'r';
+constexpr unsigned char kPreintegration = 'i';
 
 // The scene (FullVRScene or CUDAFullVRScene) with the transfer function it shows, which lives as
 // long as the scene.
@@ -112,6 +113,7 @@ public:
                "  h           shading on / off\n"
                "  l           left drag turns the light / the camera (toggle)\n"
                "  r           reset the camera (initial rotation, zoom and position)\n"
+               "  i           pre-integration on / off (with --gpu)\n"
                "  the transfer-function editor: click adds a point, drag moves it, right click\n"
                "  deletes it; colour, presets, save and load in its panel\n";
     }
@@ -165,6 +167,18 @@ private:
             case kResetCamera:
                 ResetCamera(full);
                 break;
+            case kPreintegration:
+                if constexpr (std::is_same_v<Scene, OffscreenFullFrame<CUDAFullVRScene>>) {
+                    full.SetPreintegration(!full.GetPreintegration());
+                    std::printf("kestrel-viewer: pre-integration %s\n",
+                                full.GetPreintegration() ? "on" : "off");
+                    std::fflush(stdout);
+                    break;
+                } else {
+                    std::printf("kestrel-viewer: pre-integration needs --gpu\n");
+                    std::fflush(stdout);
+                    return true;
+                }
             default:
                 return false;
         }
