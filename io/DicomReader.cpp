@@ -9,7 +9,9 @@
 #include <gdcmScanner.h>
 #include <gdcmTag.h>
 #include <gdcmTrace.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -54,8 +56,6 @@ using FileNotice = std::function<void(const std::string& file)>;
 // corrupt length field asking for gigabytes.
 constexpr std::size_t kMemoryBase = std::size_t(512) << 20;
 constexpr std::size_t kMemoryPerFileByte = 32;
-// Samples go back to the parent in pieces of this size.
-constexpr std::size_t kChunkBytes = std::size_t(4) << 20;
 
 // Positions closer than this along the slice normal (mm) are the same position.
 constexpr double kSamePosition = 1e-3;
@@ -564,10 +564,51 @@ std::unique_ptr<VolumeData> ReadDicomInProcess(const std::string& path,
     return ReadHere(path, options, info, [](const std::string&) {});
 }
 
-// The child sends the volume as 'H' (its shape and the ScanInfo) and 'S' records (its samples,
-// in order).
+namespace {
+
+// A memory file the child writes the samples into and the parent reads them from: one copy each
+// way, in calls as large as the volume.
+class SampleHandover {
+public:
+    SampleHandover() : fd_(memfd_create("kestrel-dicom-samples", MFD_CLOEXEC)) {}
+    ~SampleHandover() {
+        if (fd_ >= 0) close(fd_);
+    }
+    SampleHandover(const SampleHandover&) = delete;
+    SampleHandover& operator=(const SampleHandover&) = delete;
+
+    // In the child: the samples into the file; false when they do not fit (no memory left).
+    bool Write(const char* samples, std::size_t bytes) const {
+        if (fd_ < 0 || ftruncate(fd_, off_t(bytes)) != 0) return false;
+        for (std::size_t done = 0; done < bytes;) {
+            const ssize_t n = pwrite(fd_, samples + done, bytes - done, off_t(done));
+            if (n <= 0) return false;
+            done += std::size_t(n);
+        }
+        return true;
+    }
+
+    // In the parent, after the child: the first `bytes` of the file; false if it holds fewer.
+    bool Read(char* samples, std::size_t bytes) const {
+        for (std::size_t done = 0; done < bytes;) {
+            const ssize_t n = pread(fd_, samples + done, bytes - done, off_t(done));
+            if (n <= 0) return false;
+            done += std::size_t(n);
+        }
+        return true;
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+// The child sends 'H' (the volume's shape and the ScanInfo), writes the samples into the hand-over
+// file and sends 'S' (their byte count) once they are all there.
 std::unique_ptr<VolumeData> ReadDicom(const std::string& path, const ScanLoadOptions& options,
                                       ScanInfo& info) {
+    const SampleHandover handover;
     const auto work = [&](const ContainedOutput& out) {
         ScanLoadOptions child = options;
         child.progress = [&out](double fraction) {
@@ -593,9 +634,9 @@ std::unique_ptr<VolumeData> ReadDicom(const std::string& path, const ScanLoadOpt
         const std::size_t bytes =
             std::size_t(volume->dimensions[0]) * std::size_t(volume->dimensions[1]) *
             std::size_t(volume->dimensions[2]) * std::size_t(volume->dataType.bitCount / 8);
-        const char* samples = static_cast<const char*>(volume->GetData());
-        for (std::size_t at = 0; at < bytes; at += kChunkBytes)
-            out.Send('S', samples + at, std::min(kChunkBytes, bytes - at));
+        if (!handover.Write(static_cast<const char*>(volume->GetData()), bytes))
+            throw std::bad_alloc();
+        out.Send('S', RecordWriter().Add(std::int64_t(bytes)).Bytes());
     };
 
     std::unique_ptr<VolumeData> volume;
@@ -631,16 +672,12 @@ std::unique_ptr<VolumeData> ReadDicom(const std::string& path, const ScanLoadOpt
             bytes = std::size_t(volume->dimensions[0]) * std::size_t(volume->dimensions[1]) *
                     std::size_t(volume->dimensions[2]) * std::size_t(volume->dataType.bitCount / 8);
         } else if (kind == 'S') {
-            if (volume == nullptr || record.size() > bytes - filled) {
-                throw ContainedFailure("more samples than the volume holds");
-            }
-            std::memcpy(static_cast<char*>(volume->GetData()) + filled, record.data(),
-                        record.size());
-            filled += record.size();
+            filled = std::size_t(RecordReader(record).Int());
         }
     };
     RunForPath(path, options, work, receive);
-    if (volume == nullptr || filled != bytes) {
+    if (volume == nullptr || filled != bytes ||
+        !handover.Read(static_cast<char*>(volume->GetData()), bytes)) {
         throw ScanError(path + ": the DICOM reader ended without a whole volume");
     }
     info = found;
