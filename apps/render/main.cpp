@@ -34,6 +34,16 @@ int Fail(int code, const std::string& message) {
     return code;
 }
 
+// The volume the options name, or null after its one line.
+std::unique_ptr<VolumeData> LoadVolume(RenderOptions& options) {
+    try {
+        return options.volume.Load("kestrel-render");
+    } catch (const InputError& error) {
+        Fail(kExitBadInput, error.what());
+        return nullptr;
+    }
+}
+
 // --info and --convert: load, describe or write, render nothing.
 int InspectOrConvert(RenderOptions& options) {
     // The converted file follows the rules of every output: only a regular file or a new name
@@ -44,12 +54,8 @@ int InspectOrConvert(RenderOptions& options) {
         if (!destination.Check({options.volume.file, options.volume.raw}, &reason))
             return Fail(kExitBadInput, reason);
     }
-    std::unique_ptr<VolumeData> volume;
-    try {
-        volume = options.volume.Load("kestrel-render");
-    } catch (const InputError& error) {
-        return Fail(kExitBadInput, error.what());
-    }
+    const std::unique_ptr<VolumeData> volume = LoadVolume(options);
+    if (volume == nullptr) return kExitBadInput;
     if (options.info) {
         std::fputs(
             DescribeVolume(options.volume.description, *volume, options.volume.scanInfo).c_str(),
@@ -223,12 +229,8 @@ int Run(int argc, char** argv) {
         return Fail(kExitBadInput, reason);
     }
 
-    std::unique_ptr<VolumeData> volume;
-    try {
-        volume = options.volume.Load("kestrel-render");
-    } catch (const InputError& error) {
-        return Fail(kExitBadInput, error.what());
-    }
+    const std::unique_ptr<VolumeData> volume = LoadVolume(options);
+    if (volume == nullptr) return kExitBadInput;
     int dims[3] = {0, 0, 0};
     volume->GetDimensions(dims);
 

@@ -152,12 +152,8 @@ __device__ float TraceMIPRay(const DeviceFrame& frame, const PixelRay& ray) {
                                for (int c = 1; c < 8; ++c)
                                    highest = corners[c] > highest ? corners[c] : highest;
                                if (!(highest > maximum)) return false;  // skip: no corner above
-                               const CellCubic f =
-                                   BuildCellCubic(corners, cell, ray.originVoxel, ray.dirVoxel, t0);
-                               const float s1 = t1 - t0;
-                               if (CubicStaysBelow(f.a, f.b, f.c, f.d, s1, maximum)) return false;
-                               const float m = CubicMaximum(f.a, f.b, f.c, f.d, 0.f, s1);
-                               if (m > maximum) maximum = m;
+                               RaiseToCellMaximum(corners, cell, ray.originVoxel, ray.dirVoxel, t0,
+                                                  t1, maximum);
                                return false;
                            });
             return false;
@@ -182,22 +178,12 @@ __device__ Vector4 TraceIsosurfaceRay(const DeviceFrame& frame, const PixelRay& 
                         high = corners[c] > high ? corners[c] : high;
                     }
                     if (!(low < iso && high > iso)) return false;  // skip: one side only
-                    const CellCubic f =
-                        BuildCellCubic(corners, cell, ray.originVoxel, ray.dirVoxel, t0);
-                    float s;
-                    if (!FindFirstRoot(f.a, f.b, f.c, f.d - iso, 0.f, t1 - t0, s)) return false;
-                    const Vector4& o = ray.originVoxel;
-                    const Vector4& d = ray.dirVoxel;
-                    const Vector4 hit((o.x + t0 * d.x) + s * d.x, (o.y + t0 * d.y) + s * d.y,
-                                      (o.z + t0 * d.z) + s * d.z, 1.f);
-                    float rgb[3] = {surface[0], surface[1], surface[2]};
-                    const Vector4 normal = ComputeNormalFrom(frame.voxels, hit);
-                    if (light.illustrative)
-                        ShadeIllustrative(rgb, normal, ray.dirPhysical, light);
-                    else
-                        ShadeBlinnPhong(rgb, normal, ray.dirPhysical, entryBelow ? 1.f : -1.f,
-                                        light);
-                    colour = Vector4(rgb[0], rgb[1], rgb[2], 1.f);
+                    Vector4 hit;
+                    if (!FirstCrossing(corners, cell, ray.originVoxel, ray.dirVoxel, t0, t1, iso,
+                                       hit))
+                        return false;
+                    colour = ShadeSurface(surface, ComputeNormalFrom(frame.voxels, hit),
+                                          ray.dirPhysical, entryBelow, light);
                     return true;
                 });
         });

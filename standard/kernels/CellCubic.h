@@ -186,3 +186,28 @@ KESTREL_HOST_DEVICE inline bool FindFirstRoot(float A, float B, float C, float D
     root = RefineRoot(f, s0, s1, f0, f1);
     return true;
 }
+
+// One cell of a maximum-intensity ray over [t, tExit]: raises `maximum` by the maximum of the
+// cell's cubic, unless the cubic provably stays below it. (origin, dir) in voxel space.
+KESTREL_HOST_DEVICE inline void RaiseToCellMaximum(const float corners[8], const int cell[3],
+                                                   const Vector4& origin, const Vector4& dir,
+                                                   float t, float tExit, float& maximum) {
+    const CellCubic f = BuildCellCubic(corners, cell, origin, dir, t);
+    const float s1 = tExit - t;
+    if (CubicStaysBelow(f.a, f.b, f.c, f.d, s1, maximum)) return;
+    const float cellMaximum = CubicMaximum(f.a, f.b, f.c, f.d, 0.0f, s1);
+    if (cellMaximum > maximum) maximum = cellMaximum;
+}
+
+// One cell of an isosurface ray over [t, tExit]: true with `hit`, the first point where the
+// cell's cubic crosses `iso`, at (origin + t dir) + s dir in voxel space.
+KESTREL_HOST_DEVICE inline bool FirstCrossing(const float corners[8], const int cell[3],
+                                              const Vector4& origin, const Vector4& dir, float t,
+                                              float tExit, float iso, Vector4& hit) {
+    const CellCubic f = BuildCellCubic(corners, cell, origin, dir, t);
+    float s;
+    if (!FindFirstRoot(f.a, f.b, f.c, f.d - iso, 0.f, tExit - t, s)) return false;
+    hit = Vector4((origin.x + t * dir.x) + s * dir.x, (origin.y + t * dir.y) + s * dir.y,
+                  (origin.z + t * dir.z) + s * dir.z, 1.f);
+    return true;
+}

@@ -32,21 +32,6 @@ struct IsoTracer {
     IsoTracer(const KernelState& s, const Voxels& v, const IsoParams& p)
         : state(&s), voxels(v), params(p) {}
 
-    // The shaded colour of the surface at `hit`, seen along dir; entryBelow tells which side of
-    // the surface the ray came from.
-    Vector4 ShadeIsosurfaceHit(const Vector4& hit, const Vector4& dir, bool entryBelow) const {
-        float rgb[3] = {params.surface[0], params.surface[1], params.surface[2]};
-        const Vector4 normal = voxels.ComputeNormal(hit);
-        if (params.light.illustrative) {
-            ShadeIllustrative(rgb, normal, dir, params.light);
-        } else {
-            // A ray entering below the isovalue sees the side facing lower values, which the
-            // light reaches when L.N > 0 (N points to higher values).
-            ShadeBlinnPhong(rgb, normal, dir, entryBelow ? 1.f : -1.f, params.light);
-        }
-        return Vector4(rgb[0], rgb[1], rgb[2], 1.f);
-    }
-
     // One voxel cell over [t, tExit]: true with the shaded colour when the surface crosses the
     // ray there. Only cells with corners strictly below and strictly above the isovalue can hold
     // a crossing; the smallest and largest corners are found on the unconverted samples (the
@@ -65,15 +50,11 @@ struct IsoTracer {
         float v[8];
         for (int c = 0; c < 8; ++c)
             v[c] = static_cast<float>(raw[c]);
-        const CellCubic f = BuildCellCubic(v, cell, ray.originVoxel, ray.dirVoxel, t);
-        float s;
-        if (!FindFirstRoot(f.a, f.b, f.c, f.d - iso, 0.f, tExit - t, s)) return false;
-        // hit = (origin + t dir) + s dir
-        const Vector4& o = ray.originVoxel;
-        const Vector4& d = ray.dirVoxel;
-        const Vector4 hit((o.x + t * d.x) + s * d.x, (o.y + t * d.y) + s * d.y,
-                          (o.z + t * d.z) + s * d.z, 1.f);
-        colour = ShadeIsosurfaceHit(hit, ray.dirPhysical, entryBelow);
+        Vector4 hit;
+        if (!FirstCrossing(v, cell, ray.originVoxel, ray.dirVoxel, t, tExit, iso, hit))
+            return false;
+        colour = ShadeSurface(params.surface, voxels.ComputeNormal(hit), ray.dirPhysical,
+                              entryBelow, params.light);
         return true;
     }
 

@@ -60,12 +60,7 @@ struct MipTracer {
         float v[8];
         for (int c = 0; c < 8; ++c)
             v[c] = static_cast<float>(raw[c]);
-        const CellCubic f = BuildCellCubic(v, cell, ray.originVoxel, ray.dirVoxel, t);
-        const float s1 = tExit - t;
-        if (CubicStaysBelow(f.a, f.b, f.c, f.d, s1, maximum))
-            return;  // skip: the cubic cannot raise the maximum
-        const float cellMaximum = CubicMaximum(f.a, f.b, f.c, f.d, 0.0f, s1);
-        if (cellMaximum > maximum) maximum = cellMaximum;
+        RaiseToCellMaximum(v, cell, ray.originVoxel, ray.dirVoxel, t, tExit, maximum);
     }
 
     // The voxel cells from t to end: the whole ray, or its part in one macro cell.

@@ -83,3 +83,17 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void ShadeBlinnPhong(float rgb[3], con
     for (int c = 0; c < 3; ++c)
         rgb[c] = rgb[c] * k[c] + s[c];
 }
+
+// The colour of an isosurface point with `normal`, seen along dir: illustrative, or two-sided
+// Blinn-Phong where a ray that entered below the isovalue sees the side facing lower values,
+// which the light reaches when L.N > 0 (N points to higher values). Alpha 1.
+KESTREL_HOST_DEVICE inline Vector4 ShadeSurface(const float surface[3], const Vector4& normal,
+                                                const Vector4& dir, bool entryBelow,
+                                                const BoundLight& light) {
+    float rgb[3] = {surface[0], surface[1], surface[2]};
+    if (light.illustrative)
+        ShadeIllustrative(rgb, normal, dir, light);
+    else
+        ShadeBlinnPhong(rgb, normal, dir, entryBelow ? 1.f : -1.f, light);
+    return Vector4(rgb[0], rgb[1], rgb[2], 1.f);
+}

@@ -253,13 +253,7 @@ struct VolumeSampler {
     }
 
     float SampleTrilinear(Vector4& p) const { return SampleTrilinearFrom(*this, p); }
-    float SampleTrilinear(Vector4& p, CellMemo& memo) const {
-        return SampleTrilinearFrom(*this, p, memo);
-    }
     Vector4 ComputeNormal(const Vector4& p) const { return ComputeNormalFrom(*this, p); }
-    Vector4 ComputeNormal(const Vector4& p, CellMemo& memo) const {
-        return ComputeNormalFrom(*this, p, memo);
-    }
 };
 
 // Direct reads from the blocks of a volume of sample type T whose block sizes are powers of two:
@@ -459,13 +453,7 @@ struct BlockVoxels {
 
     float SampleTrilinear(Vector4& p) const { return SampleTrilinearFrom(*this, p); }
 
-    float SampleTrilinear(Vector4& p, CellMemo& memo) const {
-        return SampleTrilinearFrom(*this, p, memo);
-    }
     Vector4 ComputeNormal(const Vector4& p) const { return ComputeNormalFrom(*this, p); }
-    Vector4 ComputeNormal(const Vector4& p, CellMemo& memo) const {
-        return ComputeNormalFrom(*this, p, memo);
-    }
 
     // CornerDifferences of the cell (i, j, k) inside the gradient margin, read as twelve rows of
     // four voxels, x = i - 1 .. i + 2, each converted as one vector: around one pointer when the

@@ -111,8 +111,8 @@ void ExpectReadsLikeTheGenericPath(const int blockSize[3]) {
     for (int n = 0; n < 300; ++n) {
         const Vector4 p(-1.f + 0.08f * n, 0.5f + 0.04f * n, 9.5f - 0.035f * n, 1.f);
         Vector4 q1 = p, q2 = p;
-        ASSERT_EQ(typed.SampleTrilinear(q1, memo), generic.SampleTrilinear(q2));
-        const Vector4 n1 = typed.ComputeNormal(p, memo), n2 = generic.ComputeNormal(p);
+        ASSERT_EQ(SampleTrilinearFrom(typed, q1, memo), generic.SampleTrilinear(q2));
+        const Vector4 n1 = ComputeNormalFrom(typed, p, memo), n2 = generic.ComputeNormal(p);
         ASSERT_EQ(std::memcmp(&n1, &n2, sizeof(Vector4)), 0) << p.x << " " << p.y << " " << p.z;
     }
 }
