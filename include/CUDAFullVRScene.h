@@ -82,6 +82,8 @@ protected:
     /// the library's active back end. Returns false (image untouched) without a volume or a
     /// transfer function.
     bool CastImage();
+    /// The kernel entry of the frame: pre-integrated or with the grid partition.
+    void CastKernel();
     /// The physical extent dimensions x spacings of the host's volume; 0, 0, 0 without one.
     void GetSize3D(float* const size) override;
 

@@ -5,6 +5,7 @@
 
 #include "KestrelExport.h"
 #include "Matrix4x4.h"
+#include "ProgressiveCast.h"
 
 class CUDAGridPartition;
 class CUDAVRImage;
@@ -80,6 +81,34 @@ public:
         return true;
     }
 
+    /// CastImage as an interactive-quality frame: steps 1 to 3, then the cast `quality` calls
+    /// for (ProgressiveCast::Frame), each one render(distanceFactor) between the image's
+    /// allocation and hand-over calls. False (nothing done) without a volume.
+    template <class Kernel, class BeforeCast, class Render>
+    bool CastProgressive(Kernel& kernel, VolumeData* data, bool& volumeModified,
+                         int const viewport[2], Matrix4x4 const& view, Matrix4x4 const& projection,
+                         FrameQuality& quality, float coarseDistanceFactor, BeforeCast&& beforeCast,
+                         Render&& render) {
+        if (!Upload(kernel, data, volumeModified) ||
+            !SetUpFrameOf(kernel.vrSceneParam, kernel.image, data, viewport, view, projection))
+            return false;
+        beforeCast();
+        progressive.Frame(quality, *kernel.vrSceneParam, *kernel.image, coarseDistanceFactor,
+                          [&](float distanceFactor) -> float const* {
+                              if (!BeginCast(kernel.image)) return nullptr;
+                              render(distanceFactor);
+                              EndCast(kernel.image);
+                              return kernel.image->pixels;
+                          });
+        return true;
+    }
+
+    /// Draws the frame CastProgressive cast (ProgressiveCast::Draw).
+    template <class Kernel>
+    void DrawProgressive(Kernel& kernel, FrameQuality& quality) {
+        progressive.Draw(quality, *kernel.image);
+    }
+
     /// Step 1 of CastImage alone (a scene that prepares more before the rays, such as the full
     /// view's tables); false without a volume.
     template <class Kernel>
@@ -101,10 +130,11 @@ private:
     static bool BeginCast(CUDAVRImage* image);
     static void EndCast(CUDAVRImage* image);
 
-    CUDAVolumeTexture* texture;  ///< the volume on the active back end; owned
-    CUDAGridPartition* grid;     ///< min/max grid of `texture`; owned
-    VRSceneParam* rays;          ///< ray set-up and cropping box; owned
-    CUDAVRImage* image;          ///< the frame's image; owned
+    CUDAVolumeTexture* texture;   ///< the volume on the active back end; owned
+    CUDAGridPartition* grid;      ///< min/max grid of `texture`; owned
+    VRSceneParam* rays;           ///< ray set-up and cropping box; owned
+    CUDAVRImage* image;           ///< the frame's image; owned
+    ProgressiveCast progressive;  ///< coarse frames and their refinement
 };
 
 template <class Kernel>

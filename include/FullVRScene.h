@@ -11,6 +11,7 @@
 
 class BasicLightParam;
 class Lut1D;
+class PreintegratedLut;
 class RGBATransferFunction1D;
 class TFEmptySpace;
 class VolumeData;
@@ -63,6 +64,16 @@ public:
     /// The step length the table's opacities are given for (physical units; default 1).
     void SetStdSampleDistance(float distance) { kernelModule.stdSampleDistance = distance; }
 
+    /// Pre-integrated classification (FullVR::preintegration); default off. While on, every
+    /// frame brings the kernel's segment table up to date with the transfer function's table and
+    /// the sample distances (a comparison when nothing changed). A frame cast at another sample
+    /// distance than the table's (a coarse interactive frame) is post-classified.
+    void SetPreintegration(bool on) { kernelModule.preintegration = on; }
+    bool GetPreintegration() const { return kernelModule.preintegration; }
+    /// Per-pixel start offset of the rays (FullVR::jitter); default off.
+    void SetJitter(bool on) { kernelModule.jitter = on; }
+    bool GetJitter() const { return kernelModule.jitter; }
+
 protected:
     /// Clears to the background colour, casts the image (CastImage) and draws it.
     void RenderContent() override;
@@ -71,6 +82,11 @@ protected:
     /// headlight in endoscopy mode, and the cast (with or without the grid). Returns false
     /// (image untouched) without a transfer function or a bricked volume.
     bool CastImage(bool useGridPartition = true);
+    /// CastImage before the kernel: the table and sums, the rays and rectangle, the headlight.
+    /// False without a transfer function or a bricked volume.
+    bool SetUpCast();
+    /// Sample distance of a coarse frame over the full frame's.
+    static constexpr float kCoarseDistanceFactor = 2.0f;
     /// The physical extent dimensions x spacings of the bricked volume (0, 0, 0 before the
     /// first SetData).
     void GetSize3D(float* const size) override;
@@ -86,4 +102,5 @@ private:
     TFEmptySpace* ownedSums;
     Lut1D* ownedLut;
     BasicLightParam* ownedLight;
+    PreintegratedLut* ownedSegments;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AbstractScene.h"
+#include "FrameQuality.h"
 #include "KestrelExport.h"
 #include "Matrix4x4.h"
 #include "Quaternion.h"
@@ -22,6 +23,14 @@
 //
 // Button flags are not cleared when the mode changes: a release clears the
 // flag of the mode current at the release.
+//
+// Interactive quality (off by default, when every frame is the full frame): while the host
+// reports input under way (SetInteracting(true)), the volume scenes cast coarse frames that fit
+// the frame budget (fewer rays interpolated up, for full rendering also a longer sample
+// distance); once it reports input stopped, each further Render lays the next band of the full
+// picture over the coarse one until NeedsRefinement() turns false. The host renders again while
+// NeedsRefinement() is true and handles any input first: an event (SetInteracting(true))
+// abandons the refinement. GetFrameQuality() reports the last frame.
 //
 // On its own, a Scene draws a placeholder: a grey background and the colour
 // cube [-1, 1]^3. Derived scenes override RenderContent and GetSize3D and call
@@ -91,6 +100,24 @@ public:
     /// Rolls about the view direction (radians).
     void Roll(float angle);
 
+    /// Coarse frames while interacting and refinement afterwards; off by default.
+    void SetInteractiveQuality(bool on);
+    bool GetInteractiveQuality() const { return quality.enabled; }
+    /// Milliseconds a coarse frame or refinement step aims at; default 60; ignored unless > 0.
+    void SetFrameBudget(float milliseconds);
+    float GetFrameBudget() const { return quality.budgetMs; }
+    /// The host's report that input is under way (true, after every event that changed the
+    /// scene) or has stopped (false). true also abandons any refinement in progress.
+    void SetInteracting(bool on);
+    bool GetInteracting() const { return quality.interacting; }
+    /// With interactive quality on and input stopped: the picture shown is not yet the full one,
+    /// so the host should render again.
+    bool NeedsRefinement() const {
+        return quality.enabled && !quality.interacting && !quality.complete;
+    }
+    /// The settings and the report of the last frame.
+    FrameQuality const& GetFrameQuality() const { return quality; }
+
 protected:
     /// Draws the frame content; the matrices are already loaded.
     virtual void RenderContent();
@@ -120,6 +147,7 @@ protected:
     float maxMoveSpeed;          ///< walking speed limit, model units per key; 10
     float moveSpeed;             ///< current walking speed; 0
     float moveAcceleration;      ///< speed added per key press; 0.1
+    FrameQuality quality;        ///< interactive-quality settings and last frame; off
 
 private:
     // Saves the camera reference and the press position of a drag.

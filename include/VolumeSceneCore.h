@@ -5,6 +5,7 @@
 
 #include "KestrelExport.h"
 #include "Matrix4x4.h"
+#include "ProgressiveCast.h"
 
 class CoherentVolume;
 class GridPartition;
@@ -81,6 +82,28 @@ public:
         return true;
     }
 
+    /// After SetUpFrame: one interactive-quality frame (ProgressiveCast::Frame) whose casts
+    /// allocate the kernel's image and run render(distanceFactor) into it.
+    template <class Kernel, class Render>
+    void CastProgressive(Kernel& kernel, FrameQuality& quality, float coarseDistanceFactor,
+                         Render&& render) {
+        progressive.Frame(quality, *kernel.vrSceneParam, *kernel.image, coarseDistanceFactor,
+                          [&](float distanceFactor) -> float const* {
+                              kernel.image->Allocate();
+                              render(distanceFactor);
+                              return kernel.image->pixels;
+                          });
+    }
+
+    /// Draws the frame CastProgressive cast (ProgressiveCast::Draw).
+    template <class Kernel>
+    void DrawProgressive(Kernel& kernel, FrameQuality& quality) {
+        progressive.Draw(quality, *kernel.image);
+    }
+
+    /// The interpolated and refined picture of the interactive-quality frames.
+    ProgressiveCast const& Progressive() const { return progressive; }
+
     /// The physical extent dimensions x spacings of the bricked volume, or of the host's volume
     /// when the bricked one is null. False (size untouched) when both are null.
     static bool Extent(CoherentVolume const* volume, VolumeData const* data, float* const size);
@@ -108,8 +131,9 @@ private:
                              int const viewport[2], Matrix4x4 const& view,
                              Matrix4x4 const& projection);
 
-    CoherentVolume* volume;  ///< bricked copy of the host's volume; owned
-    GridPartition* grid;     ///< min/max grid of `volume`; owned
-    VRSceneParam* rays;      ///< ray set-up and cropping box; owned
-    VRImage* image;          ///< the frame's float image; owned
+    CoherentVolume* volume;       ///< bricked copy of the host's volume; owned
+    GridPartition* grid;          ///< min/max grid of `volume`; owned
+    VRSceneParam* rays;           ///< ray set-up and cropping box; owned
+    VRImage* image;               ///< the frame's float image; owned
+    ProgressiveCast progressive;  ///< coarse frames and their refinement
 };

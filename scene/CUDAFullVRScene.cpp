@@ -82,7 +82,31 @@ bool CUDAFullVRScene::UpdateTables() {
 void CUDAFullVRScene::RenderContent() {
     ClearToBackground();
     CUDASceneCore::StartGpu(gpuInitialised);
-    if (CastImage()) kernelModule.image->Render();
+    if (!quality.enabled) {
+        if (CastImage()) kernelModule.image->Render();
+        return;
+    }
+    if (!CUDASceneCore::Upload(kernelModule, volumeData, volumeModified) || !UpdateTables()) return;
+    // Coarse frames sample at twice the distance, with the kernel's opacity correction; the
+    // pre-integrated table holds one segment length, so with it only the rays are fewer.
+    const float coarseDistanceFactor = preintegration ? 1.0f : 2.0f;
+    if (core.CastProgressive(
+            kernelModule, volumeData, volumeModified, viewport, GetViewMatrix(),
+            GetProjectionMatrix(), quality, coarseDistanceFactor, [this] { FollowHeadlight(); },
+            [this](float factor) {
+                const float distance = kernelModule.sampleDistance;
+                kernelModule.sampleDistance = distance * factor;
+                CastKernel();
+                kernelModule.sampleDistance = distance;
+            }))
+        core.DrawProgressive(kernelModule, quality);
+}
+
+void CUDAFullVRScene::CastKernel() {
+    if (preintegration)
+        kernelModule.Preintegrated_RenderWithoutGridPartition();
+    else
+        kernelModule.RenderWithGridPartition();
 }
 
 bool CUDAFullVRScene::CastImage() {
@@ -90,13 +114,7 @@ bool CUDAFullVRScene::CastImage() {
         return false;
     return CUDASceneCore::CastImage(
         kernelModule, volumeData, volumeModified, viewport, GetViewMatrix(), GetProjectionMatrix(),
-        [this] { FollowHeadlight(); },
-        [this] {
-            if (preintegration)
-                kernelModule.Preintegrated_RenderWithoutGridPartition();
-            else
-                kernelModule.RenderWithGridPartition();
-        });
+        [this] { FollowHeadlight(); }, [this] { CastKernel(); });
 }
 
 void CUDAFullVRScene::GetSize3D(float* const size) {

@@ -45,7 +45,15 @@ void CUDAIsosurfaceVRScene::SetDataModified() {
 void CUDAIsosurfaceVRScene::RenderContent() {
     ClearToBackground();
     CUDASceneCore::StartGpu(gpuInitialised);
-    if (CastImage()) kernelModule.image->Render();
+    if (!quality.enabled) {
+        if (CastImage()) kernelModule.image->Render();
+        return;
+    }
+    if (core.CastProgressive(
+            kernelModule, volumeData, volumeModified, viewport, GetViewMatrix(),
+            GetProjectionMatrix(), quality, 1.0f, [this] { FollowHeadlight(); },
+            [this](float) { kernelModule.RenderWithGridPartition(); }))
+        core.DrawProgressive(kernelModule, quality);
 }
 
 bool CUDAIsosurfaceVRScene::CastImage() {

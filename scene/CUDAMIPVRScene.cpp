@@ -38,7 +38,15 @@ void CUDAMIPVRScene::SetDataModified() {
 void CUDAMIPVRScene::RenderContent() {
     VolumeSceneCore::ClearFrame(0.0f, 0.0f, 0.0f);
     CUDASceneCore::StartGpu(gpuInitialised);
-    if (CastImage()) kernelModule.image->Render();
+    if (!quality.enabled) {
+        if (CastImage()) kernelModule.image->Render();
+        return;
+    }
+    if (core.CastProgressive(
+            kernelModule, volumeData, volumeModified, viewport, GetViewMatrix(),
+            GetProjectionMatrix(), quality, 1.0f, [] {},
+            [this](float) { kernelModule.RenderWithGridPartition(); }))
+        core.DrawProgressive(kernelModule, quality);
 }
 
 bool CUDAMIPVRScene::CastImage() {

@@ -3,6 +3,7 @@
 
 #include "BasicLightParam.h"
 #include "Lut1D.h"
+#include "PreintegratedLut.h"
 #include "RGBATransferFunction1D.h"
 #include "TFEmptySpace.h"
 #include "VRImage.h"
@@ -14,14 +15,17 @@ FullVRScene::FullVRScene()
       transferFunction(nullptr),
       ownedSums(nullptr),
       ownedLut(nullptr),
-      ownedLight(nullptr) {
+      ownedLight(nullptr),
+      ownedSegments(nullptr) {
     ownedSums = new TFEmptySpace();
     ownedLut = new Lut1D();
     ownedLight = new BasicLightParam();
+    ownedSegments = new PreintegratedLut();
     core.Attach(kernelModule);
     kernelModule.tfEmptySpace = ownedSums;
     kernelModule.lut = ownedLut;
     kernelModule.lightParam = ownedLight;
+    kernelModule.preintegratedLut = ownedSegments;
     BindLight(&kernelModule.lightParam);
 }
 
@@ -30,6 +34,7 @@ FullVRScene::~FullVRScene() {
     delete ownedLut;
     delete ownedSums;
     delete ownedLight;
+    delete ownedSegments;
 }
 
 void FullVRScene::SetData(VolumeData* volume) {
@@ -55,10 +60,28 @@ void FullVRScene::SetTransferFunction(RGBATransferFunction1D* function) {
 
 void FullVRScene::RenderContent() {
     ClearToBackground();
-    if (CastImage()) kernelModule.image->Render();
+    if (!quality.enabled) {
+        if (CastImage()) kernelModule.image->Render();
+        return;
+    }
+    if (!SetUpCast()) return;
+    // Coarse frames sample at twice the distance; the kernel corrects the opacities for it.
+    core.CastProgressive(kernelModule, quality, kCoarseDistanceFactor, [this](float factor) {
+        const float distance = kernelModule.sampleDistance;
+        kernelModule.sampleDistance = distance * factor;
+        VolumeSceneCore::RenderKernel(kernelModule, true);
+        kernelModule.sampleDistance = distance;
+    });
+    core.DrawProgressive(kernelModule, quality);
 }
 
 bool FullVRScene::CastImage(bool useGridPartition) {
+    if (!SetUpCast()) return false;
+    VolumeSceneCore::RenderKernel(kernelModule, useGridPartition);
+    return true;
+}
+
+bool FullVRScene::SetUpCast() {
     if (transferFunction == nullptr) return false;
     // The table rebuilt if it changed, lent to the kernel's table object, and its sums.
     const Lut1D& table = transferFunction->GetLut1D();
@@ -68,10 +91,12 @@ bool FullVRScene::CastImage(bool useGridPartition) {
     ownedLut->data = table.data;
     if (kernelModule.tfEmptySpace != nullptr)
         kernelModule.tfEmptySpace->CalculateTFEmptySpace(&table);
+    if (kernelModule.preintegration && kernelModule.preintegratedLut != nullptr)
+        kernelModule.preintegratedLut->Generate(&table, kernelModule.sampleDistance,
+                                                kernelModule.stdSampleDistance);
     if (!core.SetUpFrame(kernelModule, viewport, GetViewMatrix(), GetProjectionMatrix()))
         return false;
     FollowHeadlight();
-    VolumeSceneCore::RenderKernel(kernelModule, useGridPartition);
     return true;
 }
 

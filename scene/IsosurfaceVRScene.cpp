@@ -43,7 +43,16 @@ void IsosurfaceVRScene::SetDataModified() {
 
 void IsosurfaceVRScene::RenderContent() {
     ClearToBackground();
-    if (CastImage()) kernelModule.image->Render();
+    if (!quality.enabled) {
+        if (CastImage()) kernelModule.image->Render();
+        return;
+    }
+    if (!core.SetUpFrame(kernelModule, viewport, GetViewMatrix(), GetProjectionMatrix())) return;
+    FollowHeadlight();
+    // The surface is found cell by cell: no sample distance to lengthen.
+    core.CastProgressive(kernelModule, quality, 1.0f,
+                         [this](float) { VolumeSceneCore::RenderKernel(kernelModule, true); });
+    core.DrawProgressive(kernelModule, quality);
 }
 
 bool IsosurfaceVRScene::CastImage(bool useGridPartition) {

@@ -30,7 +30,15 @@ void MIPVRScene::SetDataModified() {
 
 void MIPVRScene::RenderContent() {
     VolumeSceneCore::ClearFrame(0.0f, 0.0f, 0.0f);
-    if (CastImage()) kernelModule.image->Render();
+    if (!quality.enabled) {
+        if (CastImage()) kernelModule.image->Render();
+        return;
+    }
+    if (!core.SetUpFrame(kernelModule, viewport, GetViewMatrix(), GetProjectionMatrix())) return;
+    // The cell walk finds the exact maximum: no sample distance to lengthen.
+    core.CastProgressive(kernelModule, quality, 1.0f,
+                         [this](float) { VolumeSceneCore::RenderKernel(kernelModule, true); });
+    core.DrawProgressive(kernelModule, quality);
 }
 
 bool MIPVRScene::CastImage(bool useGridPartition) {

@@ -26,7 +26,8 @@ Scene::Scene()
       endoscopyRolling(false),
       maxMoveSpeed(10.0f),
       moveSpeed(0.0f),
-      moveAcceleration(0.1f) {
+      moveAcceleration(0.1f),
+      quality() {
     sceneParam.fovy = 45.0f;
     sceneParam.aspect = 1.0f;
 }
@@ -42,6 +43,20 @@ void Scene::Resize(int width, int height) {
     viewport[1] = height;
     sceneParam.aspect = float(width) / float(height);
     glViewport(0, 0, width, height);
+}
+
+void Scene::SetInteractiveQuality(bool on) {
+    quality.enabled = on;
+    quality.restart = true;
+}
+
+void Scene::SetFrameBudget(float milliseconds) {
+    if (milliseconds > 0.0f) quality.budgetMs = milliseconds;
+}
+
+void Scene::SetInteracting(bool on) {
+    quality.interacting = on;
+    if (on) quality.restart = true;
 }
 
 void Scene::UpdateCamera() {
