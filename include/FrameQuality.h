@@ -16,7 +16,8 @@ struct FrameQuality {
     bool enabled = false;      ///< false: every frame is a full frame (the library default)
     float budgetMs = 60.0f;    ///< 60; milliseconds a coarse frame or a refinement step aims at
     bool interacting = false;  ///< host: input (drag, wheel, walk) is under way
-    bool restart = false;      ///< set by SetInteracting(true): the next frame starts afresh
+    bool restart = false;      ///< input since the last frame (SetInteracting(true)): the
+                               ///< next frame is a coarse one, whatever refinement was going on
 
     Kind kind = kFullFrame;       ///< what the last frame was
     int stride = 1;               ///< 1; ray spacing of the shown picture's base, pixels

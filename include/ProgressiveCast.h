@@ -16,7 +16,8 @@ class VRImage;
 //
 //   full frame   every ray, at once: not interacting and nothing coarse left to refine (the
 //                camera, the rectangle or the settings changed), or a full frame fits the budget;
-//   coarse frame while interacting: the rays of every stride-th pixel in x and y, pixel
+//   coarse frame while interacting, and in the first frame after input: the rays of every stride-th
+//   pixel in x and y, pixel
 //                (stride i, stride j) of the full rectangle, stride the smallest of 2, 3, 4, 6,
 //                8, 12, 16 whose predicted cast time fits the budget, at the sample distance
 //                times coarseDistanceFactor; drawn bilinearly interpolated up to the rectangle;

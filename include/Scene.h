@@ -100,7 +100,8 @@ public:
     /// Rolls about the view direction (radians).
     void Roll(float angle);
 
-    /// Coarse frames while interacting and refinement afterwards; off by default.
+    /// Coarse frames while interacting and refinement afterwards; off by default. Either way
+    /// the next frame is a full one unless input is reported.
     void SetInteractiveQuality(bool on);
     bool GetInteractiveQuality() const { return quality.enabled; }
     /// Milliseconds a coarse frame or refinement step aims at; default 60; ignored unless > 0.

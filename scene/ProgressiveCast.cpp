@@ -86,7 +86,7 @@ int ProgressiveCast::ChooseStride(FrameQuality const& quality, float coarseDista
 
 void ProgressiveCast::Plan(FrameQuality const& quality, Matrix4x4 const& fullRays,
                            int const region[4], float coarseDistanceFactor) {
-    const bool samePicture = pictureValid && !quality.restart &&
+    const bool samePicture = pictureValid && !quality.restart && !quality.complete &&
                              SameRegion(region, pictureRegion) &&
                              std::memcmp(fullRays.m, pictureRays.m, sizeof fullRays.m) == 0;
     step = Step();
@@ -98,7 +98,7 @@ void ProgressiveCast::Plan(FrameQuality const& quality, Matrix4x4 const& fullRay
     const int width = region[2], height = region[3];
     if (width <= 0 || height <= 0) return;  // nothing on screen: the plain frame
 
-    if (quality.interacting) {
+    if (quality.interacting || quality.restart) {
         const int stride = ChooseStride(quality, coarseDistanceFactor);
         if (stride == 1) return;
         step.kind = FrameQuality::kCoarseFrame;

@@ -47,7 +47,8 @@ void Scene::Resize(int width, int height) {
 
 void Scene::SetInteractiveQuality(bool on) {
     quality.enabled = on;
-    quality.restart = true;
+    // Nothing left to refine: the next frame is a full one unless input follows.
+    quality.complete = true;
 }
 
 void Scene::SetFrameBudget(float milliseconds) {

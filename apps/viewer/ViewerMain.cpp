@@ -14,8 +14,11 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
+#include <chrono>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
@@ -37,6 +40,10 @@ namespace {
 
 constexpr char kProgram[] = "kestrel-viewer";
 constexpr int kWheelStep = 120;  // wheel amount of one notch
+// Input counts as stopped this long after the last event that changed the scene (button
+// releases end it at once).
+constexpr int kSettleMs = 150;
+using Clock = std::chrono::steady_clock;
 
 struct Host {
     ViewerOptions options;
@@ -47,7 +54,14 @@ struct Host {
     int width = 0;
     int height = 0;
     std::vector<ScriptEvent> script;
+    std::size_t scriptNext = 0;  // the next --events entry to play
     bool scriptPlayed = false;
+    bool redisplayAsked = false;   // an event since the last frame asked for one
+    Clock::time_point lastInput;   // the last event that changed the scene
+    bool settleTimer = false;      // a timer to end the interaction is pending
+    std::FILE* timings = nullptr;  // --timings
+    int frameCount = 0;
+    float frameMs = 0.0f;  // the last frame, for the title
     int framesAfterScript = 0;
     bool shotRequested = false;
     bool destroyed = false;
@@ -55,10 +69,65 @@ struct Host {
 };
 Host g;
 
+Scene* ViewScene() {
+    return dynamic_cast<Scene*>(g.viewScene);
+}
+
+void Redisplay() {
+    g.redisplayAsked = true;
+    glutPostRedisplay();
+}
+
+// Input stopped: the scene refines its coarse picture, one step per frame.
+void EndInteraction() {
+    Scene* const scene = ViewScene();
+    if (scene == nullptr || !scene->GetInteracting()) return;
+    scene->SetInteracting(false);
+    if (scene->NeedsRefinement()) glutPostRedisplay();
+}
+
+void OnSettle(int) {
+    g.settleTimer = false;
+    const auto quiet =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - g.lastInput);
+    if (quiet.count() < kSettleMs) {
+        g.settleTimer = true;
+        glutTimerFunc(unsigned(kSettleMs - quiet.count()), OnSettle, 0);
+        return;
+    }
+    EndInteraction();
+}
+
+// An event changed the scene: coarse frames until input stops. A scripted run ends the
+// interaction where its script ends instead of by the clock.
+void MarkInput() {
+    Scene* const scene = ViewScene();
+    if (scene == nullptr) return;
+    scene->SetInteracting(true);
+    g.lastInput = Clock::now();
+    if (g.options.frames == 0 && !g.settleTimer) {
+        g.settleTimer = true;
+        glutTimerFunc(kSettleMs, OnSettle, 0);
+    }
+}
+
 // Acts on what a handler asked for.
 void Act(retStatus const& status) {
     if (status.setCursor) glutWarpPointer(status.cursorX, status.cursorY);
-    if (status.redraw) glutPostRedisplay();
+    if (status.redraw) {
+        MarkInput();
+        Redisplay();
+    }
+}
+
+// The last frame's level: full, coarseN (every N-th ray) or refine (a step towards full).
+std::string FrameLevel() {
+    Scene* const scene = ViewScene();
+    if (scene == nullptr || scene->GetFrameQuality().complete) return "full";
+    FrameQuality const& quality = scene->GetFrameQuality();
+    if (quality.kind == FrameQuality::kCoarseFrame)
+        return "coarse" + std::to_string(quality.stride);
+    return "refine";
 }
 
 void UpdateTitle() {
@@ -67,6 +136,13 @@ void UpdateTitle() {
     if (scene != nullptr && scene->GetEndoscopy()) title += " [endoscopy]";
     if (g.scene == g.pair.get()) {
         title += g.pair->Slice().IsHorizontial() ? " + horizontal cut" : " + vertical cut";
+    }
+    if (scene != nullptr && !scene->GetInteractiveQuality()) title += " [full frames]";
+    if (g.frameCount > 0) {
+        char frame[48];
+        std::snprintf(frame, sizeof frame, " - %.0f ms %s", double(g.frameMs),
+                      FrameLevel().c_str());
+        title += frame;
     }
     glutSetWindowTitle(title.c_str());
 }
@@ -97,6 +173,8 @@ void DestroyScene() {
 // AddressSanitizer the leak check runs here instead, with the driver loaded.
 void Quit(int code) {
     g.exitCode = code;
+    if (g.timings != nullptr) std::fclose(g.timings);
+    g.timings = nullptr;
     DestroyScene();
     g.pair.reset();
     delete g.viewScene;
@@ -154,7 +232,8 @@ void SaveNumberedFrame() {
 
 // The editor panel takes the events over it; an edit redraws the view.
 bool PanelTook(bool took, bool changed) {
-    if (changed || took) glutPostRedisplay();
+    if (changed) MarkInput();
+    if (changed || took) Redisplay();
     return took;
 }
 
@@ -182,6 +261,7 @@ void OnMouse(int button, int state, int x, int y) {
             return;
     }
     Act(status);
+    if (!down) EndInteraction();
 }
 
 void OnWheel(int, int direction, int, int) {
@@ -216,7 +296,15 @@ void OnKeyboard(unsigned char key, int x, int y) {
             if (scene == nullptr) break;
             SetEndoscopy(!scene->GetEndoscopy());
             UpdateTitle();
-            glutPostRedisplay();
+            Redisplay();
+            break;
+        }
+        case 'f': {
+            Scene* scene = ViewScene();
+            if (scene == nullptr) break;
+            scene->SetInteractiveQuality(!scene->GetInteractiveQuality());
+            UpdateTitle();
+            Redisplay();
             break;
         }
         case 'c':  // the pair has switched its cut
@@ -224,7 +312,7 @@ void OnKeyboard(unsigned char key, int x, int y) {
             break;
         case 'p':
             g.shotRequested = true;
-            glutPostRedisplay();
+            Redisplay();
             break;
         case 'q':
         case 27:  // Esc
@@ -256,9 +344,9 @@ void OnSpecialUp(int key, int x, int y) {
     Act(status);
 }
 
-// Feeds the --events script through the same callbacks as real input.
-void PlayScript() {
-    for (ScriptEvent const& e : g.script) {
+// Feeds one --events entry through the same callbacks as real input.
+void Play(ScriptEvent const& e) {
+    {
         if (e.kind == "ldown")
             OnMouse(GLUT_LEFT_BUTTON, GLUT_DOWN, e.a, e.b);
         else if (e.kind == "lup")
@@ -283,8 +371,31 @@ void PlayScript() {
             OnSpecial(e.a, 0, 0);
         else if (e.kind == "specialup")
             OnSpecialUp(e.a, 0, 0);
+    }
+}
+
+// Plays the script as a live session would see it: events up to the next one that asks for a
+// frame, which the caller then renders; after the last event, input has stopped.
+void PlayScriptStep() {
+    g.redisplayAsked = false;
+    while (g.scriptNext < g.script.size() && !g.redisplayAsked) {
+        Play(g.script[g.scriptNext++]);
         if (g.destroyed) return;  // the script pressed q
     }
+    if (g.scriptNext < g.script.size()) return;
+    g.scriptPlayed = true;
+    EndInteraction();
+}
+
+// One --timings line for the frame just shown.
+void RecordFrame(Clock::time_point start) {
+    if (g.timings != nullptr) glFinish();  // the frame's time includes its drawing
+    g.frameMs = std::chrono::duration<float, std::milli>(Clock::now() - start).count();
+    ++g.frameCount;
+    if (g.timings != nullptr)
+        std::fprintf(g.timings, "%d,%.3f,%s\n", g.frameCount, double(g.frameMs),
+                     FrameLevel().c_str());
+    UpdateTitle();
 }
 
 // ---- window callbacks ------------------------------------------------------
@@ -298,10 +409,14 @@ void OnReshape(int width, int height) {
 
 void OnDisplay() {
     if (g.destroyed) return;
+    Clock::time_point const start = Clock::now();
     g.scene->Render();
     tfpanel::Draw();
     bool const scripted = g.options.frames > 0;
-    if (g.scriptPlayed) ++g.framesAfterScript;
+    Scene* const view = ViewScene();
+    bool const refining = view != nullptr && view->NeedsRefinement();
+    // The frames a scripted run counts after its script show the full picture.
+    if (g.scriptPlayed && !refining) ++g.framesAfterScript;
 
     if (g.shotRequested) {
         g.shotRequested = false;
@@ -316,17 +431,17 @@ void OnDisplay() {
         }
     }
     glutSwapBuffers();
+    RecordFrame(start);
 
     if (!g.scriptPlayed) {
-        g.scriptPlayed = true;
-        PlayScript();
+        PlayScriptStep();
         if (g.destroyed) return;
     }
     if (finished) {
         Quit(0);
         return;
     }
-    if (scripted) glutPostRedisplay();
+    if (scripted || (view != nullptr && view->NeedsRefinement())) glutPostRedisplay();
 }
 
 void OnClose() {
@@ -388,6 +503,15 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
         return 2;
     }
+    if (!g.options.timings.empty()) {
+        g.timings = std::fopen(g.options.timings.c_str(), "w");
+        if (g.timings == nullptr) {
+            std::fprintf(stderr, "%s: cannot write --timings %s: %s\n", kProgram,
+                         g.options.timings.c_str(), std::strerror(errno));
+            return 2;
+        }
+        std::fputs("frame,ms,level\n", g.timings);
+    }
     Display* const probe = OpenDisplay();
     if (probe == nullptr) return 1;
 
@@ -400,6 +524,10 @@ int Run(int argc, char** argv) {
         g.viewScene = view.CreateViewerScene(
             std::move(volume), crop.empty() ? nullptr : crop.data(), g.options.endoscopy);
         g.scene = g.viewScene;
+        if (Scene* const view = ViewScene()) {
+            view->SetInteractiveQuality(!g.options.fullFrames);
+            view->SetFrameBudget(g.options.frameBudget);
+        }
         CoherentVolume* const sliceVolume = view.GetBrickedVolume();
         Scene* const scene = dynamic_cast<Scene*>(g.viewScene);
         if (scene != nullptr && sliceVolume != nullptr) {
@@ -459,6 +587,8 @@ int Run(int argc, char** argv) {
 
     glutMainLoop();
 
+    if (g.timings != nullptr) std::fclose(g.timings);
+    g.timings = nullptr;
     g.pair.reset();
     delete g.viewScene;
     g.viewScene = nullptr;

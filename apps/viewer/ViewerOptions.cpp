@@ -77,6 +77,19 @@ bool ParseViewerOptions(int argc, char** argv, ViewerOptions* options) {
                 return ParseEventScript(script, &events, &error) ? std::string() : error;
             },
             ""));
+    app.add_flag("--full-frames", options->fullFrames,
+                 "render every frame at full quality (by default frames during a drag, wheel or "
+                 "walk are coarse to fit --frame-budget and refine once input stops; key f "
+                 "switches)");
+    app.add_option("--frame-budget", options->frameBudget,
+                   "milliseconds a coarse frame or refinement step aims at (default 60)")
+        ->type_name("MS")
+        ->check(CLI::Range(1.0f, 10000.0f));
+    app.add_option("--timings", options->timings,
+                   "write one CSV line per frame: frame,ms,level (level full for a full-quality "
+                   "frame, coarseN for every N-th ray, refine for a refinement step)")
+        ->type_name("FILE")
+        ->check(cmdline::Value("CSV file name"));
     app.footer(
         "Mouse (examine mode): left drag rotates, middle drag pans, right drag\n"
         "  zooms (up enlarges).\n"
@@ -93,6 +106,8 @@ bool ParseViewerOptions(int argc, char** argv, ViewerOptions* options) {
         "  c           endoscopy slice: switch horizontal / vertical cut\n"
         "  x y z       endoscopy slice: camera at the volume's centre looking along\n"
         "              +x +y +z (X Y Z: -x -y -z; voxel coordinates)\n"
+        "  f           switch coarse frames while interacting on / off (the title\n"
+        "              shows the last frame's time and level)\n"
         "  p           save a screenshot (the next kestrel-viewer-NNN.png in --shot-dir)\n"
         "  q, Esc      quit\n" +
         options->views->KeysHelp());

@@ -26,6 +26,9 @@ struct ViewerOptions {
     bool endoscopy = false;     ///< start in endoscopy mode
     bool verticalCut = false;   ///< --cut vertical: the slice companion starts with that cut
     std::string lookAlong;      ///< --look-along: the axis letter (x y z, X Y Z for -x -y -z)
+    bool fullFrames = false;    ///< --full-frames: no coarse frames while interacting
+    float frameBudget = 60.0f;  ///< --frame-budget: milliseconds a coarse frame aims at
+    std::string timings;        ///< --timings: CSV file of frame,ms,level per frame
 
     std::unique_ptr<CLI::App> app;      ///< the parser, with the views' options
     std::unique_ptr<ViewChoice> views;  ///< --view and the chosen view
