@@ -35,4 +35,8 @@ public:
     Matrix4x4 physicalToVoxel;  // identity; diagonal (1 / spacing, 1): physical -> voxel
     float croppingBounds[6];  // all 0; voxel space, inclusive: x lo, x hi, y lo, y hi, z lo, z hi;
                               // set by the owner
+    const float* rayLimit;    // null; borrowed; one float per pixel of the image region, in the
+                              // image's layout: the largest ray parameter (physical distance from
+                              // the eye) the pixel's ray may reach, e.g. the depth of opaque
+                              // geometry; null: rays end at the cropping box only (CPU kernels)
 };

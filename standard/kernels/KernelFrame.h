@@ -84,6 +84,9 @@ struct KernelState : VolumeSampler {
     int gridCellCount[3] = {0, 0, 0};   // GridPartition::cellCount
     int gridStride[3] = {0, 0, 0};      // floats per cell step in gridMinMax along x, y, z
     const float* gridMinMax = nullptr;  // GridPartition::minMax, not owned
+    const float* rayLimit = nullptr;    // VRSceneParam::rayLimit, not owned; null: no limit
+    int rayLimitX = 0, rayLimitY = 0;   // window position of rayLimit's first entry
+    int rayLimitWidth = 0;              // entries per row of rayLimit
 
     bool HasVoxels() const { return dims[0] > 0 && dims[1] > 0 && dims[2] > 0; }
 
@@ -131,6 +134,22 @@ struct KernelState : VolumeSampler {
     // as a zero-length segment, so that the plane is sampled once and a single slice shows.
     bool Hits(const PixelRay& ray) const {
         return ray.tFar > ray.tNear || (flatBox && ray.tFar == ray.tNear);
+    }
+
+    // Takes the per-pixel ray limit of param over the region of image (the limit's layout).
+    void BindRayLimit(const VRSceneParam& param, const VRImage& image) {
+        rayLimit = param.rayLimit;
+        rayLimitX = image.windowX;
+        rayLimitY = image.windowY;
+        rayLimitWidth = image.width;
+    }
+
+    // Ends the ray of window pixel (x, y) at its limit (opaque geometry in front of the box's far
+    // side); a limit at or before tNear makes the ray miss.
+    void ClipToRayLimit(int x, int y, PixelRay& ray) const {
+        const float limit = rayLimit[std::size_t(y - rayLimitY) * std::size_t(rayLimitWidth) +
+                                     std::size_t(x - rayLimitX)];
+        if (limit < ray.tFar) ray.tFar = limit;
     }
 
     // Ray through window position (px, py), clipped to the cropping box (SetUpClippedRay).
@@ -182,6 +201,7 @@ struct RayPixel {
     Vector4 operator()(int x, int y) {
         PixelRay ray;
         state->SetUpPixelRay(float(x) + 0.5f, float(y) + 0.5f, ray);
+        if (state->rayLimit) state->ClipToRayLimit(x, y, ray);
         if (!state->Hits(ray)) return Vector4(0.f, 0.f, 0.f, 0.f);
         return tracer(ray);
     }
@@ -230,6 +250,7 @@ void RenderImage(KernelState& state, VRImage* image, const VRSceneParam* param,
                  const Tracer& tracer, int threadCount = 0) {
     if (!image || !param) return;
     state.BindSceneParam(*param);
+    state.BindRayLimit(*param, *image);
     RenderImagePixels(image, RayPixel<Tracer>{&state, tracer}, threadCount);
 }
 

@@ -4,7 +4,7 @@
 
 #include <limits>
 
-VRSceneParam::VRSceneParam() : croppingBounds{0.f, 0.f, 0.f, 0.f, 0.f, 0.f} {}
+VRSceneParam::VRSceneParam() : croppingBounds{0.f, 0.f, 0.f, 0.f, 0.f, 0.f}, rayLimit(nullptr) {}
 
 void VRSceneParam::CalculateVRSceneParamAndImageRegion(
     int const* const viewport, int const* const dims, float const* const spacing,
