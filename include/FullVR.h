@@ -9,6 +9,7 @@ class BasicLightParam;
 class CoherentVolume;
 class GridPartition;
 class Lut1D;
+class PreintegratedLut;
 class TFEmptySpace;
 class VRImage;
 class VRSceneParam;
@@ -38,10 +39,24 @@ class VRSceneParam;
 // [g m, g (m + 1)], exactly the voxels whose range the grid keeps for it, so every sample the
 // walk assigns to a cell interpolates only voxels of that cell and no visible sample is skipped.
 //
+// Two options leave the fixed sample lattice, both off by default:
+//   - `jitter` moves the first sample of every ray (and, with the grid, of every sampled cell)
+//     in by f sampleDistance, f in [0, 1) a fixed hash of the window pixel, so that the banding
+//     of a lattice against steep opacity ramps turns into fine noise;
+//   - `preintegration` composites segments instead of samples: segment k runs from
+//     t_k = tNear + f sampleDistance + k sampleDistance (f = 0 without jitter) to t_k +
+//     sampleDistance, one lattice for both entry points, and takes its premultiplied colour and
+//     opacity from `preintegratedLut` for the values at its two ends; shaded, the colour C / a is
+//     shaded with the normal at the segment's front. `lut` and `tfEmptySpace` still decide which
+//     macro cells the grid variant visits; every segment that overlaps a visited cell is
+//     composited once. `preintegratedLut` must be built from `lut` (the scene does so); a frame
+//     whose table is missing or built for another sampleDistance or stdSampleDistance than the
+//     kernel's is rendered post-classified instead.
+//
 // The light direction is the direction of travel (light into the scene), physical space, used as
 // stored: its length scales the diffuse term.
 //
-// Ownership: the seven pointers are borrowed, never deleted; a copy shares them. The constructor
+// Ownership: the eight pointers are borrowed, never deleted; a copy shares them. The constructor
 // nulls them. The image must already be sized and allocated.
 //
 // Threads: a render call runs on all processors and returns when the image is complete. The
@@ -60,6 +75,9 @@ public:
     bool shade;                    ///< shade the samples; default true
     float sampleDistance;          ///< step along the ray, physical units; default 1
     float stdSampleDistance;       ///< step the table's opacities are given for; default 1
+    PreintegratedLut* preintegratedLut;  ///< segment table of `lut`; borrowed; null by default
+    bool preintegration;                 ///< composite pre-integrated segments; default false
+    bool jitter;  ///< per-pixel start offset in [0, sampleDistance); default false
 
     FullVR();
     FullVR(const FullVR& other) = default;

@@ -31,12 +31,12 @@ class VolumeData;
 // as LitVolumeScene (a left drag turns the light while light rotation is on;
 // in endoscopy mode every frame points the light along the viewing direction).
 //
-// Ownership: the scene allocates and deletes the seven objects its kernel points to (bricked
-// volume, grid, ray set-up and image in its VolumeSceneCore; table, opacity sums and light
-// parameters). The table object borrows the transfer function's entries for the frame and never
-// frees them. The VolumeData and the RGBATransferFunction1D stay the host's; they must outlive
-// their use by the scene (SetTransferFunction(nullptr) drops the borrowed entries). Copying is
-// forbidden: a member-wise copy would delete the kernel's objects twice.
+// Ownership: the scene allocates and deletes the eight objects its kernel points to (bricked
+// volume, grid, ray set-up and image in its VolumeSceneCore; table, opacity sums, light
+// parameters and segment table). The table object borrows the transfer function's entries for the
+// frame and never frees them. The VolumeData and the RGBATransferFunction1D stay the host's; they
+// must outlive their use by the scene (SetTransferFunction(nullptr) drops the borrowed entries).
+// Copying is forbidden: a member-wise copy would delete the kernel's objects twice.
 //
 // GL thread only; not thread-safe.
 class KESTREL_SCENE_API FullVRScene : public LitVolumeScene, public FullViewControls<FullVRScene> {

@@ -203,17 +203,20 @@ KESTREL_HOST_DEVICE inline void StepAlong(const PixelRay& ray, float t, float en
 // The colour of a ray that meets the box: every sample from tNear on, or (kSkipping) only the
 // samples in macro cells whose value range the table makes visible, the spacing restarting at the
 // entry of every sampled cell. Grid: gridCellSize, gridCellCount, gridStride, GridCell (see
-// WalkMacroCells).
+// WalkMacroCells). A startOffset (physical units, in [0, d)) moves the first sample of the ray, and
+// of every sampled cell, that far in: the per-pixel jitter that turns banding into noise.
 template <bool kSkipping, ShadeMode kMode, class Grid, class Voxels>
 KESTREL_HOST_DEVICE inline Vector4 TraceFullRay(const Grid& grid, const Voxels& voxels,
-                                                const FullSettings& settings, const PixelRay& ray) {
+                                                const FullSettings& settings, const PixelRay& ray,
+                                                float startOffset = 0.f) {
     FullAccumulator accumulator;
     CellMemo memo;
     auto sample = [&](const Vector4& p) {
         CompositeSample<kMode>(voxels, settings, p, ray.dirPhysical, memo, accumulator);
     };
     if (!kSkipping) {
-        StepAlong(ray, ray.tNear, ray.tFar, settings.sampleDistance, accumulator, sample);
+        StepAlong(ray, ray.tNear + startOffset, ray.tFar, settings.sampleDistance, accumulator,
+                  sample);
         return accumulator.colour;
     }
     const TFRangeTest& emptySpace = settings.emptySpace;
@@ -222,7 +225,7 @@ KESTREL_HOST_DEVICE inline Vector4 TraceFullRay(const Grid& grid, const Voxels& 
         [&emptySpace](const float* pair) { return emptySpace.RangeIsVisible(pair[0], pair[1]); },
         [&](const float*, float t, float exit) {
             if (exit > t + kMinCellSegment)
-                StepAlong(ray, t, exit, settings.sampleDistance, accumulator, sample);
+                StepAlong(ray, t + startOffset, exit, settings.sampleDistance, accumulator, sample);
             return accumulator.Opaque();
         });
     return accumulator.colour;

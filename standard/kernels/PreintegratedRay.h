@@ -1,0 +1,150 @@
+// The CPU full kernel's rays that leave the fixed sample lattice behind: the per-pixel start
+// offset (jitter) and the pre-integrated ray over a lattice shared by both entry points, with the
+// macro-cell walk of empty-space skipping.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "Matrix4x4.h"
+#include "PreintegratedLut.h"
+#include "kernels/FullRay.h"
+
+// The kernels' view of a built segment table (entries null before the first table).
+inline PreintegratedLookup BindSegments(const PreintegratedLut& segments) {
+    PreintegratedLookup lookup;
+    lookup.entries = segments.table;
+    lookup.resolution = segments.resolution;
+    lookup.mapping = TableMapping(segments.resolution, segments.minPos, segments.maxPos);
+    return lookup;
+}
+
+// The start offset of window pixel (x, y) as a fraction of the sample distance, in [0, 1): a
+// fixed integer hash of the pixel (the two coordinates mixed, then a 32-bit avalanche finaliser),
+// so that neighbouring rays start at unrelated depths and the same pixel always starts at the
+// same one. The top 24 bits make the fraction exact in float.
+KESTREL_HOST_DEVICE inline float PixelStartFraction(int x, int y) {
+    uint32_t h = uint32_t(x) * 0x9E3779B1u ^ (uint32_t(y) + 0x7F4A7C15u) * 0x85EBCA77u;
+    h ^= h >> 16;
+    h *= 0x7FEB352Du;
+    h ^= h >> 15;
+    h *= 0x846CA68Bu;
+    h ^= h >> 16;
+    return float(h >> 8) * (1.f / 16777216.f);
+}
+
+// The segments of one pre-integrated ray. Segment k spans [t_k, t_k + d], t_k = start + k d, and
+// is composited once, in order, by the first Cover call whose interval it overlaps; its front
+// value is the value at t_k, its back value the value at t_k + d (kept as the next front), its
+// colour the table's entry, shaded with the normal at its front (the colour C / a is shaded as a
+// sample's colour, then composited with opacity a). Covering [tNear, tFar] once composites what
+// covering only the visible macro cells does, up to the segments that lie wholly in cells the
+// transfer function leaves transparent: those add nothing.
+template <ShadeMode kMode, class Voxels>
+struct SegmentMarch {
+    const Voxels& voxels;
+    const FullSettings& settings;
+    const PixelRay& ray;
+    float start;  // t_0, physical units along the ray
+    FullAccumulator accumulator;
+    CellMemo memo;
+    int64_t next = 0;      // first segment not yet composited
+    int64_t frontAt = -1;  // segment whose front value `front` holds; -1: none
+    float front = 0.f;
+
+    SegmentMarch(const Voxels& v, const FullSettings& s, const PixelRay& r, float t0)
+        : voxels(v), settings(s), ray(r), start(t0) {}
+
+    // The value at t_k.
+    float ValueAt(int64_t k) {
+        const float t = start + float(k) * settings.sampleDistance;
+        const Vector4& o = ray.originVoxel;
+        const Vector4& v = ray.dirVoxel;
+        Vector4 p(o.x + v.x * t, o.y + v.y * t, o.z + v.z * t, 1.f);
+        return SampleTrilinearFrom(voxels, p, memo);
+    }
+
+    void Composite(int64_t k) {
+        if (frontAt != k) front = ValueAt(k);
+        const float back = ValueAt(k + 1);
+        const Vector4 segment = settings.segments.Lookup(front, back);
+        front = back;
+        frontAt = k + 1;
+        if (!(segment.w > 0.f)) return;
+        const float inverse = 1.f / segment.w;
+        float rgb[3] = {segment.x * inverse, segment.y * inverse, segment.z * inverse};
+        if (kMode != ShadeMode::kNone) {
+            const float t = start + float(k) * settings.sampleDistance;
+            const Vector4& o = ray.originVoxel;
+            const Vector4& v = ray.dirVoxel;
+            const Vector4 p(o.x + v.x * t, o.y + v.y * t, o.z + v.z * t, 1.f);
+            ShadeFullSample<kMode>(voxels, settings.light, p, ray.dirPhysical, memo, rgb);
+        }
+        accumulator.Add(rgb, segment.w);
+    }
+
+    // Composites the segments not yet done that overlap [entry, exit); true once the ray is
+    // opaque.
+    bool Cover(float entry, float exit) {
+        const float d = settings.sampleDistance;
+        // first segment with t_k + d > entry: k = floor((entry - start) / d)
+        const float firstIndex = std::floor((entry - start) / d);
+        int64_t k = firstIndex > float(next) ? int64_t(firstIndex) : next;
+        for (; start + float(k) * d < exit; ++k) {
+            if (accumulator.Opaque()) break;
+            Composite(k);
+        }
+        if (k > next) next = k;
+        return accumulator.Opaque();
+    }
+};
+
+// The pre-integrated colour of a ray that meets the box, its segments starting at
+// tNear + startFraction d: every segment (kSkipping false) or those that overlap a macro cell
+// whose value range the transfer function makes visible. Grid: as for TraceFullRay.
+template <bool kSkipping, ShadeMode kMode, class Grid, class Voxels>
+inline Vector4 TracePreintegratedSegments(const Grid& grid, const Voxels& voxels,
+                                          const FullSettings& settings, const PixelRay& ray,
+                                          float startFraction) {
+    const float d = settings.sampleDistance;
+    // More segments than fit an exact float index would never end; such a ray stays empty.
+    if (!((ray.tFar - ray.tNear) / d < 16777216.f)) return Vector4(0.f, 0.f, 0.f, 0.f);
+    SegmentMarch<kMode, Voxels> march(voxels, settings, ray, ray.tNear + startFraction * d);
+    if (!kSkipping) {
+        march.Cover(ray.tNear, ray.tFar);
+        return march.accumulator.colour;
+    }
+    const TFRangeTest& emptySpace = settings.emptySpace;
+    WalkMacroCells(
+        grid, ray,
+        [&emptySpace](const float* pair) { return emptySpace.RangeIsVisible(pair[0], pair[1]); },
+        [&](const float*, float t, float exit) { return march.Cover(t, exit); });
+    return march.accumulator.colour;
+}
+
+// The start fraction of each ray of a frame: the window pixel the ray runs through (a point of
+// the ray mapped back through the inverse of windowToPhysical) hashed by PixelStartFraction.
+struct RayStartFractions {
+    Matrix4x4 physicalToWindow;
+    Vector4 eye;  // the frame's centre of projection, physical coordinates
+
+    explicit RayStartFractions(const Matrix4x4& windowToPhysical)
+        : physicalToWindow(windowToPhysical) {
+        physicalToWindow.Inverse();
+        const float* const m = windowToPhysical.m;
+        // eye = (m8, m9, m10) / m11: the point the window direction (0, 0, 1, 0) maps to
+        eye = Vector4(m[8] / m[11], m[9] / m[11], m[10] / m[11], 1.f);
+    }
+
+    float operator()(const PixelRay& ray) const {
+        // a point past the middle of the clipped ray, away from the eye (where the projection
+        // degenerates)
+        const float t = 0.5f * (ray.tNear + ray.tFar) + 1.f;
+        const Vector4& d = ray.dirPhysical;
+        const Vector4 w =
+            physicalToWindow * Vector4(eye.x + d.x * t, eye.y + d.y * t, eye.z + d.z * t, 1.f);
+        const float x = std::floor(w.x / w.w), y = std::floor(w.y / w.w);
+        if (!(std::fabs(x) < 1e9f && std::fabs(y) < 1e9f)) return 0.f;  // NaN or far off
+        return PixelStartFraction(int(x), int(y));
+    }
+};
