@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# A scripted drag in kestrel-viewer under Xvfb, per view: a left press, 30 moves of 5 pixels and
+# the release, at 512 x 512, with the viewer's default coarse frames while interacting. From the
+# viewer's --timings it prints per view the median frame time during the drag, the time from the
+# release to the first full-quality frame, the longest refinement step (the longest an event
+# arriving during refinement waits) and the levels seen.
+#
+#   bash bench/interactive_drag.sh [BUILD_DIR] [-- VOLUME OPTIONS...]
+#
+# BUILD_DIR defaults to build/release; the volume options (e.g. --raw FILE --dims 512 512 400
+# --type int16) default to the built-in phantom. KESTREL_DRAG_VIEWS lists the views (default
+# "mip iso full"), KESTREL_DRAG_EXTRA adds viewer options (e.g. --gpu or --endoscopy).
+set -euo pipefail
+source "$(dirname "$0")/../scripts/common.sh"
+cd "$KESTREL_ROOT"
+
+BUILD=${1:-build/release}
+shift || true
+[ "${1:-}" = "--" ] && shift
+VIEWER=$BUILD/bin/kestrel-viewer
+[ -x "$VIEWER" ] || { echo "interactive_drag: no $VIEWER (build kestrel-viewer first)" >&2; exit 1; }
+kestrel_start_xvfb
+
+events="ldown 256 256"
+for i in $(seq 1 30); do events+="; move $((256 + 5 * i)) 256"; done
+events+="; lup 406 256"
+
+# summarize <csv>: frame 1 is the first frame, 2 .. 31 the 30 moves, then the refinement.
+summarize() {
+  awk -F, 'NR == 1 { next }
+    $1 >= 2 && $1 <= 31 { drag[++n] = $2; levels[$3] = 1 }
+    $1 > 31 && !done { since += $2; if ($2 > longest) longest = $2; steps++; if ($3 == "full") done = 1 }
+    END {
+      asort(drag)
+      median = n % 2 ? drag[(n + 1) / 2] : (drag[n / 2] + drag[n / 2 + 1]) / 2
+      seen = ""; for (l in levels) seen = seen " " l
+      printf "drag median %.1f ms (%d frames, levels%s); full picture %.0f ms after the release (%d steps, longest %.1f ms)\n",
+        median, n, seen, since, steps, longest }' "$1"
+}
+
+echo "load: $(uptime | sed 's/.*load average/load average/')"
+for view in ${KESTREL_DRAG_VIEWS:-mip iso full}; do
+  csv=$(mktemp)
+  # shellcheck disable=SC2086
+  "$VIEWER" --view "$view" --size 512x512 --frames 1 --events "$events" --timings "$csv" \
+    ${KESTREL_DRAG_EXTRA:-} "$@" >/dev/null
+  printf '%-5s %s\n' "$view" "$(summarize "$csv")"
+  rm -f "$csv"
+done
