@@ -16,10 +16,10 @@
 //
 // RenderKernel checks the shared inputs, binds the volume (and the grid for the grid variant),
 // picks the voxel access for the volume's sample type once (VoxelAccess.h), binds the ray set-up
-// and fans out: thread i of N takes the columns windowX + i, + N, ... of every row, builds the ray
-// through each pixel centre, stores (0, 0, 0, 0) for a ray that misses the cropping box and
-// otherwise the tracer's colour with every channel clamped to [0, 1] (NaN to 1). Kernels without
-// rays use the same pixel loop through RenderImagePixels.
+// and fans out: the threads take 16 x 16 pixel tiles of the image one at a time from a shared
+// counter (ImageTiles), build the ray through each pixel centre of a tile, store (0, 0, 0, 0) for
+// a ray that misses the cropping box and otherwise the tracer's colour with every channel clamped
+// to [0, 1] (NaN to 1). Kernels without rays use the same pixel loop through RenderImagePixels.
 //
 // The pieces a tracer walks and shades with: CellWalk, MacroCellWalk, WalkVoxelCells and
 // WalkMacroCells (CellWalk.h); the cell cubic, its maximum and its first root (CellCubic.h); the
@@ -28,6 +28,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -169,25 +170,80 @@ inline float ClampChannel(float value) {
     return value;
 }
 
-// One worker's share of the image: columns threadIndex, threadIndex + threadCount, ... of every
-// row; pixel(x, y) gives the RGBA of window pixel (x, y), stored clamped. Does nothing for an
-// image without pixels.
+// Image tiles: the pixel loop hands out kTileWidth x kTileHeight rectangles of the image, in
+// rows of tiles from the first image row up, the last tile of a row or column cut at the image's
+// edge. Neighbouring rays of a tile cross the same cells and blocks while they are in cache, and
+// tiles taken one at a time from a shared counter keep the threads busy when one side of the image
+// is empty.
+constexpr int kTileWidth = 16;
+constexpr int kTileHeight = 16;
+
+// The tiles of a width x height image; no tiles for an image without pixels.
+struct ImageTiles {
+    int width = 0, height = 0;  // the image's pixels
+    int columns = 0, rows = 0;  // tiles per row and per column
+
+    ImageTiles(int imageWidth, int imageHeight) {
+        if (imageWidth < 1 || imageHeight < 1) return;
+        width = imageWidth;
+        height = imageHeight;
+        columns = (width - 1) / kTileWidth + 1;
+        rows = (height - 1) / kTileHeight + 1;
+    }
+
+    int Count() const { return columns * rows; }
+
+    // Pixels [x0, x1) x [y0, y1) of tile `tile` in [0, Count()).
+    void Bounds(int tile, int& x0, int& y0, int& x1, int& y1) const {
+        x0 = (tile % columns) * kTileWidth;
+        y0 = (tile / columns) * kTileHeight;
+        x1 = x0 + kTileWidth < width ? x0 + kTileWidth : width;
+        y1 = y0 + kTileHeight < height ? y0 + kTileHeight : height;
+    }
+};
+
+// Renders tile `tile` of image: pixel(x, y) gives the RGBA of window pixel (x, y), stored clamped.
 template <class PixelFunction>
-void ForEachPixel(const VRImage& image, int threadCount, int threadIndex, PixelFunction& pixel) {
-    float* const pixels = image.pixels;
-    if (!pixels) return;
-    const int width = image.width, height = image.height;
+void RenderTile(const VRImage& image, const ImageTiles& tiles, int tile, PixelFunction& pixel) {
+    int x0, y0, x1, y1;
+    tiles.Bounds(tile, x0, y0, x1, y1);
+    const std::size_t width = std::size_t(image.width);
     const int windowX = image.windowX, windowY = image.windowY;
-    for (int row = 0; row < height; ++row) {
-        float* const rowPixels = pixels + std::size_t(row) * std::size_t(width) * 4;
-        for (int column = threadIndex; column < width; column += threadCount) {
+    for (int row = y0; row < y1; ++row) {
+        float* out = image.pixels + (std::size_t(row) * width + std::size_t(x0)) * 4;
+        for (int column = x0; column < x1; ++column, out += 4) {
             const Vector4 colour = pixel(windowX + column, windowY + row);
-            float* const out = rowPixels + std::size_t(column) * 4;
             out[0] = ClampChannel(colour.x);
             out[1] = ClampChannel(colour.y);
             out[2] = ClampChannel(colour.z);
             out[3] = ClampChannel(colour.w);
         }
+    }
+}
+
+// One worker's fixed share of the image: tiles threadIndex, threadIndex + threadCount, ... Does
+// nothing for an image without pixels.
+template <class PixelFunction>
+void ForEachPixel(const VRImage& image, int threadCount, int threadIndex, PixelFunction& pixel) {
+    if (!image.pixels) return;
+    const ImageTiles tiles(image.width, image.height);
+    const int step = threadCount > 0 ? threadCount : 1;
+    for (int tile = threadIndex; tile < tiles.Count(); tile += step)
+        RenderTile(image, tiles, tile, pixel);
+}
+
+// One worker's dynamic share: tiles taken from nextTile until none is left. Each tile index is
+// handed to exactly one worker (a relaxed fetch-and-add orders nothing else: the workers write
+// disjoint pixels, and the fan-out's join publishes them). Does nothing for an image without
+// pixels.
+template <class PixelFunction>
+void ForEachTakenTile(const VRImage& image, std::atomic<int>& nextTile, PixelFunction& pixel) {
+    if (!image.pixels) return;
+    const ImageTiles tiles(image.width, image.height);
+    for (;;) {
+        const int tile = nextTile.fetch_add(1, std::memory_order_relaxed);
+        if (tile >= tiles.Count()) return;
+        RenderTile(image, tiles, tile, pixel);
     }
 }
 
@@ -207,7 +263,7 @@ struct RayPixel {
     }
 };
 
-// One worker's share of a ray-cast image (ForEachPixel over RayPixel).
+// One worker's fixed share of a ray-cast image (ForEachPixel over RayPixel).
 template <class Tracer>
 void RenderPixels(const KernelState& state, Tracer& tracer, const VRImage& image, int threadCount,
                   int threadIndex) {
@@ -215,20 +271,22 @@ void RenderPixels(const KernelState& state, Tracer& tracer, const VRImage& image
     ForEachPixel(image, threadCount, threadIndex, pixel);
 }
 
-// What RenderImagePixels hands its workers.
+// What RenderImagePixels hands its workers: the pixel function, the image and the frame's tile
+// counter (starts at 0).
 template <class PixelFunction>
 struct PixelJob {
     const PixelFunction* pixel;
     const VRImage* image;
+    mutable std::atomic<int> nextTile{0};
 };
 
-// WorkerFunction wrapper of ForEachPixel; userData is a PixelJob. Each worker works on its own
-// copy of the pixel function, which may therefore keep per-thread scratch values.
+// WorkerFunction wrapper of ForEachTakenTile; userData is a PixelJob. Each worker works on its
+// own copy of the pixel function, which may therefore keep per-thread scratch values.
 template <class PixelFunction>
-void PixelWorker(int threadCount, int threadIndex, void* userData) {
+void PixelWorker(int, int, void* userData) {
     const PixelJob<PixelFunction>& job = *static_cast<const PixelJob<PixelFunction>*>(userData);
     PixelFunction pixel = *job.pixel;
-    ForEachPixel(*job.image, threadCount, threadIndex, pixel);
+    ForEachTakenTile(*job.image, job.nextTile, pixel);
 }
 
 // Fills every pixel of image with pixel(x, y) on all processors (or on threadCount threads when
