@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "NrrdSources.h"
 #include "ScanSamples.h"
 
 namespace kestrel_io {
@@ -117,12 +118,29 @@ void SpaceSigns(int space, double signs[3]) {
     }
 }
 
+// Spaces named after the patient's axes (as opposed to scanner or plain right-handed ones).
+bool AnatomicalSpace(int space) {
+    switch (space) {
+        case nrrdSpaceRightAnteriorSuperior:
+        case nrrdSpaceLeftAnteriorSuperior:
+        case nrrdSpaceLeftPosteriorSuperior:
+        case nrrdSpaceRightAnteriorSuperiorTime:
+        case nrrdSpaceLeftAnteriorSuperiorTime:
+        case nrrdSpaceLeftPosteriorSuperiorTime:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<VolumeData> ReadNrrd(const std::string& path, const ScanLoadOptions& options,
                                      ScanInfo& info) {
     info.format = ScanFormat::Nrrd;
-    // The header first: sizes and type are checked before teem allocates the samples.
+    // Data files and header length first (teem would open the one and crawl over the other),
+    // then the header: sizes and type are checked before any sample is allocated.
+    const NrrdSources sources = FindNrrdSources(path);
     NrrdPtr header = Load(path, true);
     StoredVolume stored;
     if (!StoredTypeOf(header->type, &stored.type)) {
@@ -157,22 +175,35 @@ std::unique_ptr<VolumeData> ReadNrrd(const std::string& path, const ScanLoadOpti
                         std::to_string(options.volume) + " does not exist");
     }
 
-    if (options.progress) options.progress(0.0);
-    NrrdPtr nrrd = Load(path, false);
-    if (nrrd->data == nullptr) throw ScanError(path + ": holds no samples");
-    if (volumes > 1 || list < 4) {
+    NrrdPtr nrrd;
+    if (options.headerOnly) {
+        nrrd = std::move(header);
+    } else if (sources.encoding == NrrdEncoding::Ascii) {
+        nrrd = std::move(header);
+        nrrd->data = ReadNrrdText(path, sources, stored.type, count * volumes).release();
+    } else {
+        if (options.progress) options.progress(0.0);
+        nrrd = Load(path, false);
+        if (nrrd->data == nullptr) throw ScanError(path + ": holds no samples");
+    }
+    // The spatial axes of `nrrd`: those of the header without samples, else 0, 1, 2 of the slice.
+    unsigned axes[3] = {spatial[0], spatial[1], spatial[2]};
+    if (!options.headerOnly && (volumes > 1 || list < 4)) {
+        axes[0] = 0;
+        axes[1] = 1;
+        axes[2] = 2;
         NrrdPtr slice(nrrdNew());
         if (nrrdSlice(slice.get(), nrrd.get(), list, size_t(options.volume)) != 0) {
             throw ScanError(path + ": cannot take volume " + std::to_string(options.volume) + " (" +
                             TeemError() + ")");
         }
         nrrd = std::move(slice);
-        if (volumes > 1) {
-            info.chosen = "volume " + std::to_string(options.volume) + " of " +
-                          std::to_string(volumes) + " (0-based)";
-            info.notes.push_back("4-D file of " + std::to_string(volumes) +
-                                 " volumes: opened volume " + std::to_string(options.volume));
-        }
+    }
+    if (volumes > 1) {
+        info.chosen = "volume " + std::to_string(options.volume) + " of " +
+                      std::to_string(volumes) + " (0-based)";
+        info.notes.push_back("4-D file of " + std::to_string(volumes) + " volumes: opened volume " +
+                             std::to_string(options.volume));
     }
     if (options.progress) options.progress(1.0);
 
@@ -180,9 +211,9 @@ std::unique_ptr<VolumeData> ReadNrrd(const std::string& path, const ScanLoadOpti
     SpaceSigns(nrrd->space, signs);
     bool oriented = false;
     for (unsigned i = 0; i < 3; ++i) {
-        const NrrdAxisInfo& axis = nrrd->axis[i];
+        const NrrdAxisInfo& axis = nrrd->axis[axes[i]];
         stored.dims[i] = int(axis.size);
-        if (HasSpaceDirection(*nrrd, i) && nrrd->spaceDim == 3) {
+        if (HasSpaceDirection(*nrrd, axes[i]) && nrrd->spaceDim == 3) {
             const double* d = axis.spaceDirection;
             const double norm = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
             if (norm > 0.0 && std::isfinite(norm)) {
@@ -197,6 +228,7 @@ std::unique_ptr<VolumeData> ReadNrrd(const std::string& path, const ScanLoadOpti
         stored.spacings[i] = std::isfinite(spacing) && spacing > 0.0 ? spacing : 1.0;
     }
     if (!oriented) info.notes.push_back("no space directions: file axes drawn as they are");
+    info.patientFrame = oriented && AnatomicalSpace(nrrd->space);
     MallocBuffer samples(nrrd->data);
     nrrd->data = nullptr;
     stored.samples = samples.get();

@@ -32,6 +32,9 @@ struct ScanLoadOptions {
     int volume = 0;
     /// Called now and then during a load with the fraction done (0 to 1); may be empty.
     std::function<void(double fraction)> progress;
+    /// NIfTI and NRRD: read the header only; the volume then has its dimensions, spacings and
+    /// sample type but no samples (GetData() is null). Default false: the whole volume.
+    bool headerOnly = false;
 };
 
 // What a load found and what it did. Voxel axes of the result run along increasing scanner
@@ -48,6 +51,9 @@ struct ScanInfo {
     bool axisFlipped[3] = {false, false, false};  ///< whether that axis was reversed
     bool oblique = false;                         ///< axes are tilted against the scanner axes
     double obliqueDegrees = 0.0;                  ///< largest tilt of a voxel axis, degrees
+    /// x, y, z are the patient's left, posterior, superior: DICOM, NIfTI with a qform or
+    /// sform, NRRD in an anatomical space; false for file axes drawn as they are
+    bool patientFrame = false;
     std::vector<std::string> notes;  ///< one line each: orientation, spacing, volume choice
 };
 

@@ -116,6 +116,19 @@ void RescaledRange(const StoredVolume& stored, double* lo, double* hi) {
     }
 }
 
+// Smallest and largest rescaled value that samples of type T can give.
+template <typename T>
+void TypeRange(const StoredVolume& stored, double* lo, double* hi) {
+    *lo = std::numeric_limits<double>::infinity();
+    *hi = -*lo;
+    for (const Rescale& r : stored.rescale) {
+        const double a = r.slope * double(std::numeric_limits<T>::lowest()) + r.intercept;
+        const double b = r.slope * double(std::numeric_limits<T>::max()) + r.intercept;
+        *lo = std::min({*lo, a, b});
+        *hi = std::max({*hi, a, b});
+    }
+}
+
 // Narrowest integer type that holds [lo, hi], preferring int16 (CT in Hounsfield units).
 bool IntegerTypeFor(double lo, double hi, DataType* out) {
     struct Candidate {
@@ -274,6 +287,18 @@ void TurnToScannerAxes(const StoredVolume& stored, VolumeData& volume, ScanInfo&
         info.notes.push_back("reversed " + axes + " to run along increasing scanner coordinates");
     }
     if (!permuted && !flipped) return;
+    if (volume.GetData() == nullptr) {
+        // A header without samples: only the grid turns.
+        int dims[3];
+        float spacings[3];
+        for (int i = 0; i < 3; ++i) {
+            dims[i] = stored.dims[info.axisOrder[i]];
+            spacings[i] = float(stored.spacings[info.axisOrder[i]]);
+        }
+        volume.SetDimensions(dims);
+        volume.SetSpacings(spacings);
+        return;
+    }
 
     int dims[3];
     float spacings[3];
@@ -356,7 +381,13 @@ std::unique_ptr<VolumeData> MakeVolume(const std::string& path, const StoredVolu
     const bool keep = identity && SameKestrelType(stored.type, &type);
     if (!keep) {
         double lo = 0.0, hi = 0.0;
-        VisitStored(stored.type, [&](auto tag) { RescaledRange<decltype(tag)>(stored, &lo, &hi); });
+        if (stored.samples != nullptr) {
+            VisitStored(stored.type,
+                        [&](auto tag) { RescaledRange<decltype(tag)>(stored, &lo, &hi); });
+        } else {
+            // Without samples the type must hold whatever the stored type can.
+            VisitStored(stored.type, [&](auto tag) { TypeRange<decltype(tag)>(stored, &lo, &hi); });
+        }
         if (!whole || !IntegerTypeFor(lo, hi, &type)) type = VolumeData::dtFloat32;
         if (!identity && !whole) {
             info.notes.push_back("rescaled values stored as float32");
@@ -370,6 +401,10 @@ std::unique_ptr<VolumeData> MakeVolume(const std::string& path, const StoredVolu
     volume->SetDataType(type);
     volume->SetDimensions(dims);
     volume->SetSpacings(spacings);
+    if (stored.samples == nullptr) {
+        TurnToScannerAxes(stored, *volume, info);
+        return volume;
+    }
     if (keep && stored.owner != nullptr) {
         // The reader's buffer holds exactly the samples: the volume takes it over (it frees
         // `data` with free) instead of copying 2 bytes per sample once more.

@@ -54,7 +54,7 @@ struct StoredVolume {
     double direction[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     std::vector<Rescale> rescale = {Rescale()};  // 1 entry, or dims[2]
     bool inverted = false;                       // higher values are darker (DICOM's MONOCHROME1)
-    const void* samples = nullptr;               // dims product * StoredBytes(type) bytes
+    const void* samples = nullptr;  // dims product * StoredBytes(type) bytes; null: header only
     MallocBuffer* owner = nullptr;  // when set, owns `samples`, which the volume may take over
 };
 
@@ -69,7 +69,8 @@ std::size_t CheckedSampleCount(const std::string& path, const std::int64_t dims[
 // their range (so CT in Hounsfield units becomes int16); anything else becomes float32. Then
 // inverted values are mirrored within their range (lo + hi - value), so that the volume shows
 // like any other with the range kept; then the axes are turned (see ScanInfo). Fills info's
-// storedType, rescale and orientation fields.
+// storedType, rescale and orientation fields. Without samples the volume gets the grid and a
+// type that holds every value the stored type can give, and no samples.
 std::unique_ptr<VolumeData> MakeVolume(const std::string& path, const StoredVolume& stored,
                                        ScanInfo& info);
 

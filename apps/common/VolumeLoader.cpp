@@ -251,6 +251,7 @@ std::unique_ptr<VolumeData> LoadVolumeFile(const std::string& path, const Volume
     ScanLoadOptions options;
     options.series = choice.series;
     options.volume = choice.volume;
+    options.headerOnly = choice.headerOnly;
     options.progress = [&progress](double fraction) { progress(fraction); };
     try {
         return LoadScan(path, options, info);
@@ -267,7 +268,8 @@ std::string DescribeVolume(const std::string& path, VolumeData& volume, const Sc
     volume.GetDimensions(dims);
     volume.GetSpacings(spacings);
     double lo = 0.0, hi = 0.0;
-    volume.GetMinMaxValue(lo, hi);
+    const bool read = volume.GetData() != nullptr;
+    if (read) volume.GetMinMaxValue(lo, hi);
     char text[512];
     std::string out;
     std::snprintf(text, sizeof(text), "file:        %s (%s)\n", path.c_str(),
@@ -281,8 +283,12 @@ std::string DescribeVolume(const std::string& path, VolumeData& volume, const Sc
     std::snprintf(text, sizeof(text), "sample type: %s (stored as %s)\n",
                   DataTypeName(volume.GetDataType()).c_str(), info.storedType.c_str());
     out += text;
-    std::snprintf(text, sizeof(text), "values:      %g to %g\n", lo, hi);
-    out += text;
+    if (read) {
+        std::snprintf(text, sizeof(text), "values:      %g to %g\n", lo, hi);
+        out += text;
+    } else {
+        out += "values:      not read (the header says the rest; rendering reads them)\n";
+    }
     if (info.rescaled) {
         std::snprintf(text, sizeof(text), "rescaled:    slope %g, intercept %g\n", info.slope,
                       info.intercept);

@@ -37,8 +37,9 @@ std::unique_ptr<VolumeData> LoadRawVolume(const std::string& path, const int dim
 
 // Choices for a volume file given on the command line.
 struct VolumeFileChoice {
-    std::string series;  // DICOM: --series UID, number or position; empty: the largest
-    int volume = 0;      // NIfTI, NRRD with a fourth axis: --volume N (from 0)
+    std::string series;       // DICOM: --series UID, number or position; empty: the largest
+    int volume = 0;           // NIfTI, NRRD with a fourth axis: --volume N (from 0)
+    bool headerOnly = false;  // NIfTI, NRRD: the header only, no samples (--info)
 };
 
 // Reads a volume file of any format the applications open, detected by content and name: a
@@ -49,6 +50,6 @@ struct VolumeFileChoice {
 std::unique_ptr<VolumeData> LoadVolumeFile(const std::string& path, const VolumeFileChoice& choice,
                                            ScanInfo* info);
 
-// What --info prints: format, dimensions, spacings, sample type, value range, rescaling,
-// the series or volume chosen and the notes, one item a line.
+// What --info prints: format, dimensions, spacings, sample type, value range (or that the
+// samples were not read), rescaling, the series or volume chosen and the notes, one item a line.
 std::string DescribeVolume(const std::string& path, VolumeData& volume, const ScanInfo& info);

@@ -44,6 +44,20 @@ std::unique_ptr<VolumeData> LoadVolume(RenderOptions& options) {
     }
 }
 
+// What --info alone needs: of a NIfTI or NRRD file only the header, else the whole volume.
+std::unique_ptr<VolumeData> LoadHeader(RenderOptions& options) {
+    VolumeOptions& volume = options.volume;
+    if (volume.file.empty()) return LoadVolume(options);
+    try {
+        volume.description = volume.file;
+        return LoadVolumeFile(volume.file, {volume.series, volume.volumeNumber, true},
+                              &volume.scanInfo);
+    } catch (const InputError& error) {
+        Fail(kExitBadInput, error.what());
+        return nullptr;
+    }
+}
+
 // --info and --convert: load, describe or write, render nothing.
 int InspectOrConvert(RenderOptions& options) {
     // The converted file follows the rules of every output: only a regular file or a new name
@@ -54,12 +68,15 @@ int InspectOrConvert(RenderOptions& options) {
         if (!destination.Check({options.volume.file, options.volume.raw}, &reason))
             return Fail(kExitBadInput, reason);
     }
-    const std::unique_ptr<VolumeData> volume = LoadVolume(options);
+    const std::unique_ptr<VolumeData> volume =
+        options.convertPath.empty() ? LoadHeader(options) : LoadVolume(options);
     if (volume == nullptr) return kExitBadInput;
     if (options.info) {
         std::fputs(
             DescribeVolume(options.volume.description, *volume, options.volume.scanInfo).c_str(),
             stdout);
+        if (volume->GetData() != nullptr)
+            std::fputs(DescribeDataDefaults(options.volume.defaults).c_str(), stdout);
     }
     if (options.convertPath.empty()) return 0;
 
@@ -231,6 +248,8 @@ int Run(int argc, char** argv) {
 
     const std::unique_ptr<VolumeData> volume = LoadVolume(options);
     if (volume == nullptr) return kExitBadInput;
+    options.views->Chosen().SetDataDefaults(&options.volume.defaults);
+    options.view.start = options.volume.defaults.startRotation;
     int dims[3] = {0, 0, 0};
     volume->GetDimensions(dims);
 
