@@ -56,6 +56,11 @@ public:
     /// While on, a left drag turns the light instead of the camera; a drag already in progress
     /// keeps going until its release.
     void RotateLightDirection(bool on) { rotateLight = on; }
+    /// While on, every frame points the light along the viewing direction (a headlight, as in
+    /// endoscopy mode); default off. A light drag switches it off: the dragged light then stays
+    /// fixed in the volume's frame.
+    void SetHeadlight(bool on) { headlight = on; }
+    bool GetHeadlight() const { return headlight; }
 
     /// With light rotation on: starts a light drag at (x, y). Otherwise Scene's.
     void LButtonDown(int x, int y, retStatus& status) override;
@@ -72,13 +77,14 @@ protected:
     BasicLightParam* Light() const { return lightSlot != nullptr ? *lightSlot : nullptr; }
     /// glClearColor (background, alpha 1), glClearDepth(1), clears colour and depth.
     void ClearToBackground();
-    /// In endoscopy mode: points the light along the viewing direction of the current view
-    /// matrix (a headlight), overriding any other setting. Nothing otherwise.
+    /// In endoscopy mode or with the headlight on: points the light along the viewing direction
+    /// of the current view matrix, overriding any other setting. Nothing otherwise.
     void FollowHeadlight();
 
     bool rotateLight;          ///< left drags turn the light; false
     bool lightDragging;        ///< a light drag is in progress; false
     Vector4 lightAtDragStart;  ///< light direction at the press of the drag; (0, 0, 0, 1)
+    bool headlight;            ///< the light follows the camera (SetHeadlight); false
 
 private:
     BasicLightParam* const* lightSlot;  // the kernel's light pointer member; not owned

@@ -9,7 +9,12 @@
 #include "Quaternion.h"
 
 LitVolumeScene::LitVolumeScene()
-    : Scene(), rotateLight(false), lightDragging(false), lightAtDragStart(), lightSlot(nullptr) {}
+    : Scene(),
+      rotateLight(false),
+      lightDragging(false),
+      lightAtDragStart(),
+      headlight(false),
+      lightSlot(nullptr) {}
 
 LitVolumeScene::~LitVolumeScene() = default;
 
@@ -107,6 +112,7 @@ void LitVolumeScene::LButtonDown(int x, int y, retStatus& status) {
     pressY = y;
     lightAtDragStart = Light()->lightDirection;
     lightDragging = true;
+    headlight = false;  // the light turned by hand stays where the drag leaves it
 }
 
 void LitVolumeScene::LButtonUp(int x, int y, retStatus& status) {
@@ -145,6 +151,6 @@ void LitVolumeScene::ClearToBackground() {
 
 void LitVolumeScene::FollowHeadlight() {
     // A headlight travelling along the viewing direction, whatever was set before.
-    if (endoscopy && Light() != nullptr)
+    if ((endoscopy || headlight) && Light() != nullptr)
         Light()->GlobalLightDir(Vector4(0.0f, 0.0f, -1.0f, 0.0f), viewMatrix);
 }

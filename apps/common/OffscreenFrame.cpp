@@ -18,7 +18,7 @@ inline float Clamp01(float value) {
 }  // namespace
 
 void ApplyViewAngles(SceneParam& camera, const ViewAngles& view) {
-    camera.rotation = Quaternion();
+    camera.rotation = view.start;
     camera.scale = 1.0f;
     // Azimuth: a horizontal drag of one "pixel" worth `azimuth` radians turns about eye y.
     camera.MakeReference();
@@ -61,9 +61,9 @@ std::vector<uint8_t> CompositeOverBackground(const VRImage* image, int width, in
     return frame;
 }
 
-void ResetCamera(Scene& scene) {
+void ResetCamera(Scene& scene, const Quaternion& start) {
     const float origin[3] = {0.0f, 0.0f, 0.0f};
-    scene.SetRotation(Quaternion());
+    scene.SetRotation(start);
     scene.SetScale(1.0f);
     scene.SetTranslate(origin);
 }

@@ -21,8 +21,8 @@
 class SceneParam;
 class VRImage;
 
-// Rotation = elevation about the eye x axis after azimuth about the eye y axis, both from the
-// identity, and scale = zoom; the translation stays at zero. Uses SceneParam's MakeReference,
+// Rotation = elevation about the eye x axis after azimuth about the eye y axis, both from
+// view.start, and scale = zoom; the translation stays at zero. Uses SceneParam's MakeReference,
 // Rotate and Scale, as a drag in a scene would.
 void ApplyViewAngles(SceneParam& camera, const ViewAngles& view);
 
@@ -164,6 +164,7 @@ private:
     std::unique_ptr<Frame> Make(VolumeData* volume, const float* crop) {
         std::unique_ptr<Frame> scene(new Frame);
         static_cast<Derived*>(this)->Configure(*scene, volume, crop);
+        scene->SetRotation(StartRotation());
         return scene;
     }
     template <class Frame>
@@ -177,8 +178,8 @@ private:
     std::unique_ptr<VolumeData> volume_;  // the viewer's volume, outliving its scene
 };
 
-// The camera as a new scene places it: initial rotation, zoom 1, no pan.
-void ResetCamera(Scene& scene);
+// The camera as a new scene places it: rotation `start`, zoom 1, no pan.
+void ResetCamera(Scene& scene, const Quaternion& start = Quaternion());
 
 // GL's conversion of a colour in [0, 1] to an 8-bit unsigned normalised value.
 inline uint8_t QuantiseUnorm8(float value) {

@@ -9,6 +9,7 @@
 #include <locale>
 #include <sstream>
 
+#include "DataDefaults.h"
 #include "RGBATransferFunction1D.h"
 
 namespace {
@@ -19,6 +20,10 @@ constexpr int kMinSamples = 2;
 constexpr int kMaxSamples = 65536;
 constexpr std::size_t kMaxPoints = 4096;
 constexpr std::size_t kMaxFileBytes = 1 << 20;
+
+// MR intensities have no fixed scale: with the data at hand, this preset's points move to the
+// data's percentiles (MakeRelativeMRFunction); CT numbers are absolute, so the CT presets stay.
+const char kRelativePreset[] = "mr-default";
 
 struct Preset {
     const char* name;
@@ -221,9 +226,14 @@ std::string TransferFunctionPresetText(const std::string& name) {
     return std::string();
 }
 
-bool LoadTransferFunctionPreset(const std::string& name, RGBATransferFunction1D& function) {
+bool LoadTransferFunctionPreset(const std::string& name, RGBATransferFunction1D& function,
+                                const DataDefaults* data) {
     const std::string text = TransferFunctionPresetText(name);
     if (text.empty()) return false;
+    if (data != nullptr && name == kRelativePreset) {
+        MakeRelativeMRFunction(*data, function);
+        return true;
+    }
     ApplyTransferFunction(ParseTransferFunction(text, "preset " + name), function);
     return true;
 }

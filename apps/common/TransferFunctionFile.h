@@ -26,6 +26,7 @@
 #include "VolumeLoader.h"
 
 class RGBATransferFunction1D;
+struct DataDefaults;
 
 // A parsed transfer function, not yet applied.
 struct TransferFunctionSettings {
@@ -67,9 +68,12 @@ void SaveTransferFunctionFile(const std::string& path, const RGBATransferFunctio
 //                        soft tissue, a transparent gap, bone from 1500, dense structures opaque
 //   ct-bone              the same scale, bone and dense structures only
 //   mr-default           MR intensities 0 .. 1024: background transparent below 80, tissue
-//                        ramping to bright and opaque
+//                        ramping to bright and opaque; with the data's defaults, the same
+//                        shape placed on the data (MakeRelativeMRFunction, DataDefaults.h)
 std::vector<std::string> TransferFunctionPresetNames();
 // The preset's text in the file format; empty for an unknown name.
 std::string TransferFunctionPresetText(const std::string& name);
-// Applies a preset; false (function unchanged) for an unknown name.
-bool LoadTransferFunctionPreset(const std::string& name, RGBATransferFunction1D& function);
+// Applies a preset; false (function unchanged) for an unknown name. `data` (may be null) places
+// the MR preset on the volume's percentiles.
+bool LoadTransferFunctionPreset(const std::string& name, RGBATransferFunction1D& function,
+                                const DataDefaults* data = nullptr);

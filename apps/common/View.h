@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "DataDefaults.h"
 #include "RetStatus.h"
 
 namespace CLI {
@@ -24,6 +25,7 @@ struct ViewAngles {
     float azimuthDeg = 0.0f;    // turn about the screen's vertical axis, right-handed
     float elevationDeg = 0.0f;  // then tilt: positive looks down onto the top of the volume
     float zoom = 1.0f;          // camera scale; 2 shows the volume twice as large
+    Quaternion start;           // the rotation the angles turn from (DataDefaults::startRotation)
 };
 
 // A view's frame for kestrel-render: cast on the CPU and composited as GL would, or drawn
@@ -63,6 +65,8 @@ struct LightingOptions {
         if (background.size() == 3)
             scene.SetBackGroundColor(background[0], background[1], background[2]);
         scene.SetIllustrativeShading(illustrative);
+        // Without a fixed direction the light comes from the camera, whichever way it turns.
+        scene.SetHeadlight(direction.size() != 3);
     }
 };
 
@@ -87,6 +91,9 @@ public:
     // True for a view that takes the shared light and background options (lighting()).
     virtual bool UsesLighting() const { return false; }
     void SetLighting(const LightingOptions* options) { lighting_ = options; }
+    // Defaults derived from the volume (borrowed; outlives the scenes), set by the tool before a
+    // scene is made. Null: the scenes keep the library's own defaults and camera.
+    void SetDataDefaults(const DataDefaults* defaults) { dataDefaults_ = defaults; }
     // Checks the parsed values against each other; throws InputError naming the option.
     virtual void CheckOptions() {}
 
@@ -128,10 +135,19 @@ public:
 protected:
     // The parsed light and background options (set before CheckOptions for views that use them).
     const LightingOptions& lighting() const { return *lighting_; }
+    // The derived defaults when they apply (set and usable), else null.
+    const DataDefaults* dataDefaults() const {
+        return dataDefaults_ != nullptr && dataDefaults_->usable ? dataDefaults_ : nullptr;
+    }
+    // The camera rotation a new scene and the 'r' key start from.
+    Quaternion StartRotation() const {
+        return dataDefaults_ != nullptr ? dataDefaults_->startRotation : Quaternion();
+    }
     bool gpu_ = false;  // make the GPU twin's scenes (UseGpu)
 
 private:
     const LightingOptions* lighting_ = nullptr;
+    const DataDefaults* dataDefaults_ = nullptr;
 };
 
 // Every registered view, in ViewList.h order (the first is the default), made afresh.

@@ -88,11 +88,17 @@ void VolumeOptions::AddTo(CLI::App& app) {
         ->type_name("X0 X1 Y0 Y1 Z0 Z1")
         ->expected(6)
         ->check(cmdline::Float(-FLT_MAX, FLT_MAX));
+    app.add_option("--view-from", viewFrom,
+                   "start from this side of the patient, superior up (default: anterior for "
+                   "scans that know the patient's axes; others start looking along -z with +y "
+                   "up, or, with this option, take x, y, z as left, posterior, superior)")
+        ->type_name("SIDE")
+        ->check(CLI::IsMember({"anterior", "posterior", "left", "right", "superior", "inferior"}));
 }
 
 bool VolumeOptions::AnyGiven(const CLI::App& app) const {
     for (const char* name : {"VOLUME", "--series", "--volume", "--raw", "--dims", "--type",
-                             "--spacing", "--phantom-size", "--crop"}) {
+                             "--spacing", "--phantom-size", "--crop", "--view-from"}) {
         if (Given(app, name)) return true;
     }
     return false;
@@ -178,5 +184,8 @@ std::unique_ptr<VolumeData> VolumeOptions::Load(const char* program) {
                      "leaves them out\n",
                      program, description.c_str(), bad);
     }
+    defaults = ComputeDataDefaults(*volume);
+    defaults.patientFrame = !file.empty() && scanInfo.patientFrame;
+    defaults.startRotation = StartRotation(defaults.patientFrame, viewFrom);
     return volume;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "DataDefaults.h"
 #include "DataType.h"
 #include "ScanLoader.h"
 
@@ -25,17 +26,20 @@ struct VolumeOptions {
     int phantomSize = 256;       // --phantom-size N (no file only)
     std::vector<float> crop;     // --crop X0 X1 Y0 Y1 Z0 Z1, voxel coordinates
     std::string description = "the built-in head phantom";  // set by Load: the file or phantom
-    ScanInfo scanInfo;  // set by Load of a VOLUME: what the file held and what was done
+    ScanInfo scanInfo;      // set by Load of a VOLUME: what the file held and what was done
+    std::string viewFrom;   // --view-from anterior|posterior|left|right|superior|inferior
+    DataDefaults defaults;  // set by Load: histogram, derived defaults and the camera's start
 
-    // Adds VOLUME, --series, --volume, --raw, --dims, --type, --spacing, --phantom-size and
-    // --crop to `app`.
+    // Adds VOLUME, --series, --volume, --raw, --dims, --type, --spacing, --phantom-size,
+    // --crop and --view-from to `app`.
     void AddTo(CLI::App& app);
     // True when any of them was given (a view without a volume refuses them).
     bool AnyGiven(const CLI::App& app) const;
     // Checks the combination after parsing; throws InputError naming the option.
     void Check(const CLI::App& app);
     // Loads the volume (throws InputError naming the file), checks its spacings and the crop box
-    // against it, and prints on stderr how many samples are not finite, if any.
+    // against it, prints on stderr how many samples are not finite, if any, and derives
+    // `defaults` from its samples and orientation.
     std::unique_ptr<VolumeData> Load(const char* program);
 };
 

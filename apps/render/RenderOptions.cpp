@@ -28,7 +28,9 @@ bool ParseRenderOptions(int argc, char** argv, RenderOptions* options) {
         ->type_name("WxH")
         ->check(cmdline::ImageSize(kMaxImageSide));
     app.add_option("--azimuth", options->view.azimuthDeg,
-                   "turn about the vertical screen axis (default 0: front view)")
+                   "turn about the vertical screen axis from the start view (default 0: the "
+                   "anterior view of a scan that knows the patient's axes, else the volume "
+                   "seen along -z; see --view-from)")
         ->type_name("DEG")
         ->check(cmdline::Float(-FLT_MAX, FLT_MAX));
     app.add_option("--elevation", options->view.elevationDeg,

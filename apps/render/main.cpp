@@ -75,8 +75,11 @@ int InspectOrConvert(RenderOptions& options) {
         std::fputs(
             DescribeVolume(options.volume.description, *volume, options.volume.scanInfo).c_str(),
             stdout);
-        if (volume->GetData() != nullptr)
-            std::fputs(DescribeDataDefaults(options.volume.defaults).c_str(), stdout);
+        // The histogram's threshold and percentiles, which the views start from.
+        std::fputs(volume->GetData() != nullptr
+                       ? DescribeDataDefaults(options.volume.defaults).c_str()
+                       : "percentiles: computed when rendering (the samples were not read)\n",
+                   stdout);
     }
     if (options.convertPath.empty()) return 0;
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "DataDefaults.h"
 #include "RGBATransferFunction1D.h"
 #include "TransferFunctionEdit.h"
 #include "TransferFunctionFile.h"
@@ -29,10 +30,11 @@ constexpr float kPickRadius = 6.0f;  // pixels around a point that pick it
 struct Panel {
     bool open = false;
     RGBATransferFunction1D* function = nullptr;
-    std::vector<float> histogram;  // log-scaled bar heights, 0 .. 1
-    int selected = -1;             // selected point
-    bool dragging = false;         // a point follows the pointer
-    bool pointerDown = false;      // a press that began over the panel is still held
+    const DataDefaults* defaults = nullptr;  // usable ones, or null
+    std::vector<float> histogram;            // log-scaled bar heights, 0 .. 1
+    int selected = -1;                       // selected point
+    bool dragging = false;                   // a point follows the pointer
+    bool pointerDown = false;                // a press that began over the panel is still held
     float windowX = 0, windowY = 0, windowW = 0, windowH = 0;  // the panel, last frame
     float plotX = 0, plotY = 0;                                // the plot's top-left corner
     char path[512] = "transfer-function.ktf";
@@ -55,15 +57,33 @@ void Changed(const char* what) {
     Report(line);
 }
 
-void SetHistogram(VolumeData& volume) {
-    const std::vector<double> counts =
-        ValueHistogram(volume, p.function->GetMinPos(), p.function->GetMaxPos(), kHistogramBins);
+// Bar heights from counts: log-scaled, the highest bar 1.
+void SetBars(const std::vector<double>& counts) {
     double peak = 0.0;
     for (double c : counts)
         peak = std::max(peak, std::log1p(c));
     p.histogram.assign(counts.size(), 0.0f);
     for (size_t i = 0; i < counts.size(); ++i)
         p.histogram[i] = peak > 0.0 ? float(std::log1p(counts[i]) / peak) : 0.0f;
+}
+
+void SetHistogram(VolumeData& volume) {
+    SetBars(
+        ValueHistogram(volume, p.function->GetMinPos(), p.function->GetMaxPos(), kHistogramBins));
+}
+
+// The defaults' histogram (the one the data's defaults come from), its bins gathered into the
+// plot's over the function's range.
+void SetHistogram(const VolumeHistogram& histogram) {
+    const double low = p.function->GetMinPos(), high = p.function->GetMaxPos();
+    std::vector<double> counts(kHistogramBins, 0.0);
+    for (std::size_t b = 0; b < histogram.counts.size() && high > low; ++b) {
+        const double value = histogram.BinCentre(int(b));
+        if (value < low || value > high) continue;
+        const int bar = int((value - low) / (high - low) * kHistogramBins);
+        counts[std::size_t(std::min(bar, kHistogramBins - 1))] += double(histogram.counts[b]);
+    }
+    SetBars(counts);
 }
 
 // The plot: value along x over the function's range, opacity up.
@@ -164,12 +184,20 @@ void Controls() {
     }
     if (ImGui::BeginCombo("preset", "choose...")) {
         for (const std::string& name : TransferFunctionPresetNames()) {
-            if (ImGui::Selectable(name.c_str()) && LoadTransferFunctionPreset(name, f)) {
+            if (ImGui::Selectable(name.c_str()) &&
+                LoadTransferFunctionPreset(name, f, p.defaults)) {
                 p.selected = -1;
+                if (p.defaults != nullptr) SetHistogram(p.defaults->histogram);
                 Changed(("preset " + name).c_str());
             }
         }
         ImGui::EndCombo();
+    }
+    if (p.defaults != nullptr && ImGui::Button("reset to the data's default")) {
+        MakeDefaultTransferFunction(*p.defaults, f);
+        p.selected = -1;
+        SetHistogram(p.defaults->histogram);
+        Changed("reset to the data's default");
     }
     ImGui::InputText("file", p.path, sizeof p.path);
     if (ImGui::Button("save")) {
@@ -233,7 +261,7 @@ bool Take(bool& changed) {
 
 }  // namespace
 
-void Open(RGBATransferFunction1D* function, VolumeData* volume) {
+void Open(RGBATransferFunction1D* function, VolumeData* volume, const DataDefaults* defaults) {
     if (p.open || function == nullptr) return;
     IMGUI_CHECKVERSION();
     ImGui::CreateContext();
@@ -244,7 +272,11 @@ void Open(RGBATransferFunction1D* function, VolumeData* volume) {
     ImGui_ImplGLUT_ReshapeFunc(glutGet(GLUT_WINDOW_WIDTH), glutGet(GLUT_WINDOW_HEIGHT));
     p.open = true;
     p.function = function;
-    if (volume != nullptr) SetHistogram(*volume);
+    p.defaults = defaults != nullptr && defaults->usable ? defaults : nullptr;
+    if (p.defaults != nullptr)
+        SetHistogram(p.defaults->histogram);
+    else if (volume != nullptr)
+        SetHistogram(*volume);
     Frame(false);  // lays the panel out, so that events find it before the first drawing
     char line[160];
     std::snprintf(

@@ -6,12 +6,16 @@
 
 class RGBATransferFunction1D;
 class VolumeData;
+struct DataDefaults;
 
 namespace tfpanel {
 
 // Sets up Dear ImGui (GLUT and OpenGL2 back ends) on the current GL context and edits
-// `function` (borrowed), with the histogram of `volume` (borrowed, read once here).
-void Open(RGBATransferFunction1D* function, VolumeData* volume);
+// `function` (borrowed), with the histogram of `volume` (borrowed, read once here). With
+// `defaults` (borrowed, may be null) the plot shows their histogram, the MR preset lands on the
+// data, and a button resets the function to the data's default.
+void Open(RGBATransferFunction1D* function, VolumeData* volume,
+          const DataDefaults* defaults = nullptr);
 // Releases Dear ImGui; call with the context current. No-op when not open.
 void Close();
 

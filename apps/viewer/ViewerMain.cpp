@@ -519,6 +519,7 @@ int Run(int argc, char** argv) {
         View& view = g.options.views->Chosen();
         std::unique_ptr<VolumeData> volume;
         if (view.ShowsVolume()) volume = g.options.volume.Load(kProgram);
+        view.SetDataDefaults(&g.options.volume.defaults);
         g.volume = volume.get();  // the view keeps it as long as its scene
         std::vector<float> const& crop = g.options.volume.crop;
         g.viewScene = view.CreateViewerScene(
@@ -570,7 +571,7 @@ int Run(int argc, char** argv) {
 
     g.scene->Init();  // once, with the context current
     if (RGBATransferFunction1D* function = g.options.views->Chosen().EditableTransferFunction())
-        tfpanel::Open(function, g.volume);
+        tfpanel::Open(function, g.volume, &g.options.volume.defaults);
 
     glutDisplayFunc([] { Guarded([] { OnDisplay(); }); });
     glutReshapeFunc([](int w, int h) { Guarded([=] { OnReshape(w, h); }); });

@@ -74,9 +74,12 @@ public:
         for (const std::string& name : TransferFunctionPresetNames())
             presets += (presets.empty() ? "" : ", ") + name;
         group
-            .add_option("--tf", function_,
-                        "transfer function: a file (see the README's format) or a preset: " +
-                            presets + " (default: a grey ramp over the value range)")
+            .add_option(
+                "--tf", function_,
+                "transfer function: a file (see the README's format) or a preset: " + presets +
+                    " (default: from the volume's histogram, the outer surface faint "
+                    "and the tissue behind it; a grey ramp over the value range when "
+                    "the volume has no spread)")
             ->type_name("FILE|PRESET")
             ->check(cmdline::Value("transfer function"));
         group.add_flag("--no-shading", noShading_, "classified colours without lighting");
@@ -127,13 +130,16 @@ public:
     template <class Scene>
     void Configure(Scene& scene, VolumeData* volume, const float* crop) {
         scene.function.reset(new RGBATransferFunction1D);
-        if (function_.empty()) {
+        if (function_.empty() && dataDefaults() != nullptr) {
+            MakeDefaultTransferFunction(*dataDefaults(), *scene.function);
+            scene.functionName = "from the data";
+        } else if (function_.empty()) {
             double low = 0.0, high = 0.0;
             volume->GetMinMaxValue(low, high);
             MakeRamp(*scene.function, low, high);
             scene.functionName = "ramp";
         } else {
-            if (!LoadTransferFunctionPreset(function_, *scene.function))
+            if (!LoadTransferFunctionPreset(function_, *scene.function, dataDefaults()))
                 LoadTransferFunctionFile(function_, *scene.function);
             scene.functionName = function_;
         }
@@ -165,7 +171,7 @@ private:
                 std::fflush(stdout);
                 return true;
             case kResetCamera:
-                ResetCamera(full);
+                ResetCamera(full, StartRotation());
                 break;
             case kPreintegration:
                 if constexpr (std::is_same_v<Scene, OffscreenFullFrame<CUDAFullVRScene>>) {

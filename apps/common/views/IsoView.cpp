@@ -49,7 +49,9 @@ public:
         isovalueOption_ =
             group
                 .add_option("--isovalue", isovalue_,
-                            "surface value (default: the middle of the volume's value range)")
+                            "surface value (default: the background/tissue threshold of the "
+                            "volume's histogram, Otsu's; the middle of the value range when "
+                            "the volume has no spread)")
                 ->type_name("VALUE")
                 ->check(cmdline::Float(-FLT_MAX, FLT_MAX, "the isovalue"));
         group
@@ -89,7 +91,10 @@ public:
     void Configure(Scene& scene, VolumeData* volume, const float* crop) {
         scene.SetData(volume);
         volume->GetMinMaxValue(rangeLow_, rangeHigh_);
-        if (isovalueOption_->count() > 0) scene.SetIsovalue(isovalue_);
+        if (isovalueOption_->count() > 0)
+            scene.SetIsovalue(isovalue_);
+        else if (const DataDefaults* defaults = dataDefaults())
+            scene.SetIsovalue(float(defaults->threshold));
         if (surface_.size() == 3) scene.SetSurfaceColor(surface_[0], surface_[1], surface_[2]);
         lighting().ApplyTo(scene);
         if (crop != nullptr) scene.SetCroppingBounds(crop);
@@ -110,7 +115,7 @@ private:
                 iso.SetIllustrativeShading(!iso.GetIllustrativeShading());
                 break;
             case kResetCamera: {
-                ResetCamera(iso);
+                ResetCamera(iso, StartRotation());
                 break;
             }
             default:

@@ -30,8 +30,9 @@ public:
     void AddOptions(CLI::App& group) override {
         group
             .add_option("--window", window_,
-                        "grey window: grey = (value - CENTRE) / WIDTH + 0.5 (default: the "
-                        "volume's value range)")
+                        "grey window: grey = (value - CENTRE) / WIDTH + 0.5 (default: from the "
+                        "0.5th to the 99.5th percentile of the voxels above the background; "
+                        "the value range when they have no spread)")
             ->type_name("WIDTH CENTRE")
             ->expected(2)
             ->check(cmdline::Float(FLT_MIN, FLT_MAX, "the width").application_index(0))
@@ -46,6 +47,11 @@ public:
     template <class Scene>
     void Configure(Scene& scene, VolumeData* volume, const float* crop) {
         scene.SetData(volume);
+        if (const DataDefaults* defaults = dataDefaults()) {
+            float width = 0.0f, centre = 0.0f;
+            DefaultWindow(*defaults, &width, &centre);
+            scene.SetWidthCenter(width, centre);
+        }
         rangeWidth_ = scene.GetWindowWidth();
         rangeCenter_ = scene.GetWindowCenter();
         if (window_.size() == 2) scene.SetWidthCenter(window_[0], window_[1]);
@@ -56,7 +62,7 @@ public:
         return "MIP view keys:\n"
                "  ] [         widen / narrow the grey window (x 1.25)\n"
                "  + (=) -     raise / lower the window centre (by 5% of the width)\n"
-               "  v           window back to the volume's value range\n"
+               "  v           window back to its default (from the data)\n"
                "  r           reset the camera (initial rotation, zoom and position)\n";
     }
 
@@ -81,7 +87,7 @@ private:
                 mip.SetWidthCenter(rangeWidth_, rangeCenter_);
                 break;
             case kResetCamera: {
-                ResetCamera(mip);
+                ResetCamera(mip, StartRotation());
                 status.redraw = true;
                 return true;
             }
@@ -96,7 +102,7 @@ private:
     }
 
     std::vector<float> window_;  // --window WIDTH CENTRE
-    float rangeWidth_ = 0.0f;    // the window of the value range, for 'v'
+    float rangeWidth_ = 0.0f;    // the default window, for 'v'
     float rangeCenter_ = 0.0f;
 };
 
