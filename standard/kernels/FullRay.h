@@ -14,6 +14,7 @@
 #include "TFEmptySpace.h"
 #include "Vector.h"
 #include "kernels/CellWalk.h"
+#include "kernels/OpacityCorrection.h"
 #include "kernels/Shading.h"
 #include "kernels/VoxelAccess.h"
 
@@ -97,6 +98,7 @@ struct PreintegratedLookup {
 struct FullSettings {
     FullClassifier lut;
     float exponent = 1.f;        // sampleDistance / stdSampleDistance (opacity correction)
+    OpacityCorrection opacity;   // the correction's table for exponent (built when it is not 1)
     float sampleDistance = 1.f;  // physical units along the ray
     ShadeMode mode = ShadeMode::kNone;
     BoundLight light;              // light, material, background
@@ -115,6 +117,7 @@ inline FullSettings BindFullSettings(const Lut1D* lut, const BasicLightParam& li
         settings.lut.mapping = TableMapping(lut->sampleCount, lut->minPos, lut->maxPos);
     }
     settings.exponent = sampleDistance / stdSampleDistance;
+    if (settings.exponent != 1.f) settings.opacity.Build(settings.exponent);
     settings.sampleDistance = sampleDistance;
     settings.light.Bind(light);
     settings.mode = !shade                      ? ShadeMode::kNone
@@ -170,11 +173,11 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void CompositeSample(const Voxels& vox
     const Vector4 c = settings.lut.Classify(SampleTrilinearFrom(voxels, clamped, memo));
     // A transparent sample adds nothing: skip its correction and shading.
     if (c.w == 0.f) return;
-    // Opacity correction for the step: a' = 1 - (1 - a)^(sampleDistance / std distance). At the
-    // standard distance the power is 1 and powf returns its argument: the same value, no call.
+    // Opacity correction for the step: a' = 1 - (1 - a)^(sampleDistance / std distance), through
+    // the frame's table. At the standard distance the power is 1: the same value, no lookup.
     const float alpha = !(c.w < 1.f)               ? 1.f
                         : settings.exponent == 1.f ? 1.f - (1.f - c.w)
-                                                   : 1.f - std::pow(1.f - c.w, settings.exponent);
+                                                   : settings.opacity.Apply(c.w);
     float rgb[3] = {c.x, c.y, c.z};
     ShadeFullSample<kMode>(voxels, settings.light, p, dir, memo, rgb);
     accumulator.Add(rgb, alpha);
