@@ -38,8 +38,10 @@ public:
     double CalculatePercentile(double percent, double above) const;
 
     /// Otsu's threshold: the value between two bins that maximises the between-class variance
-    /// w0 w1 (m0 - m1)^2 of the samples below and above it. Where several neighbouring cuts
-    /// share the maximum (classes with a gap between them), the middle of them is taken. A
-    /// histogram of fewer than two occupied bins returns minValue.
-    double CalculateOtsuThreshold() const;
+    /// w0 w1 (m0 - m1)^2 of the samples below and above it. Bins whose centre lies above
+    /// `highest` are left out: a few outliers far above the rest (a hot voxel, metal) would
+    /// otherwise win the split; pass maxValue to keep all. Where several neighbouring cuts share
+    /// the maximum (classes with a gap between them), the middle of them is taken. Fewer than
+    /// two bins kept returns minValue.
+    double CalculateOtsuThreshold(double highest) const;
 };

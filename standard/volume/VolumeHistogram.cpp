@@ -106,8 +106,10 @@ double VolumeHistogram::CalculatePercentile(double percent, double above) const 
     return maxValue;
 }
 
-double VolumeHistogram::CalculateOtsuThreshold() const {
-    const int binCount = int(counts.size());
+double VolumeHistogram::CalculateOtsuThreshold(double highest) const {
+    int binCount = int(counts.size());
+    while (binCount > 0 && BinCentre(binCount - 1) > highest)
+        --binCount;
     if (binCount < 2) return minValue;
     // Bin indices stand in for values: the variance ratio between cuts is the same.
     double weightAll = 0.0, sumAll = 0.0;

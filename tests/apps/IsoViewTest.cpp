@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "DataDefaults.h"
 #include "AppTestUtil.h"
 #include "HeadPhantom.h"
 #include "VolumeData.h"
@@ -74,7 +75,8 @@ TEST(IsoViewRender, CpuCompositeEqualsGLOverTheBackground) {
 }
 
 // Up raises and Down lowers the isovalue by 1% of the phantom's value range (at 48^3 the small
-// clips are all partial-volume voxels, so the range ends below 3500), starting from its middle;
+// clips are all partial-volume voxels, so the range ends below 3500), starting from the
+// histogram's background/tissue threshold;
 // 'i' switches to the illustrative style; the screenshot is kestrel-render's picture with the
 // isovalue and style the keys reached.
 TEST(IsoViewViewer, KeysMoveTheIsovalueAndSwitchTheStyle) {
@@ -91,7 +93,7 @@ TEST(IsoViewViewer, KeysMoveTheIsovalueAndSwitchTheStyle) {
     phantom->GetMinMaxValue(lo, hi);
     // The scene's float isovalue after each key (up, up, down, up); printed to 6 digits.
     const double step = 0.01 * (hi - lo);
-    float isovalue = float((lo + hi) * 0.5);
+    float isovalue = float(ComputeDataDefaults(*phantom).threshold);
     const int keys[4] = {1, 1, -1, 1};
     for (int i = 0; i < 4; ++i) {
         isovalue = float(double(isovalue) + keys[i] * step);

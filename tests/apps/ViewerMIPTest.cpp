@@ -48,12 +48,14 @@ TEST(ViewerMIP, DefaultViewIsThePhantomLikeTheRenderTool) {
 TEST(ViewerMIP, WindowKeysChangeTheGreyWindow) {
     if (!HaveDisplay()) GTEST_SKIP() << "no DISPLAY";
     const std::string folder = TempFolder("viewer_window");
+    // A window from 0 (the default one starts above the air, see DataDefaultsTest).
     const RunResult r =
-        ShowPhantom(folder + "/shot.png", "key ]; key ]; key -; key [; key +; key +");
+        ShowPhantom(folder + "/shot.png", "key ]; key ]; key -; key [; key +; key +",
+                    {"--window", "4000", "2000"});
     ASSERT_EQ(r.code, 0) << r.err;
     const auto windows = WindowLines(r.out);
     ASSERT_EQ(windows.size(), 6u) << r.out;
-    // The first key widened the phantom's range window W0 (centre W0 / 2, minimum 0).
+    // The first key widened the window W0 given (centre W0 / 2, minimum 0).
     const double w0 = windows[0].first / 1.25;
     EXPECT_NEAR(windows[0].second, w0 / 2.0, 1e-3 * w0);
     EXPECT_NEAR(windows[1].first, w0 * 1.5625, 1e-3 * w0);
