@@ -29,13 +29,14 @@ extern "C" void RemoveTemporaryAndDie(int signalNumber) {
     raise(signalNumber);  // delivered with the default action when the handler returns
 }
 
-// Installs the handler once for the signals that end a run from outside; a signal the process
-// was started with ignored (nohup) stays ignored.
+// Installs the handler once for the signals that end a run from outside, and for those of a
+// crash (which then still dumps as it would have); a signal the process was started with
+// ignored (nohup) stays ignored.
 void InstallSignalHandlers() {
     static bool installed = false;
     if (installed) return;
     installed = true;
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) {
         struct sigaction previous;
         if (sigaction(signalNumber, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) {
             continue;
@@ -90,8 +91,12 @@ bool OutputFile::Check(std::vector<std::string> const& inputs, std::string* erro
     target_ = path_;
     struct stat info;
     if (lstat(path_.c_str(), &info) != 0) {
-        if (errno == ENOENT) return true;  // a new file; its folder is checked on creation
-        return fail("cannot examine (" + SystemError() + ")");
+        if (errno != ENOENT) return fail("cannot examine (" + SystemError() + ")");
+        // A new file: its folder must exist and take it, known before any work is done.
+        const std::string folder = FolderOf(path_);
+        std::string why;
+        if (!CheckWritableFolder(folder, &why)) return fail("folder " + folder + " " + why);
+        return true;
     }
     const bool isLink = S_ISLNK(info.st_mode);
     // A link is followed to the file it finally names; that file is judged and replaced.
@@ -181,6 +186,23 @@ bool OutputFile::CommitPng(std::vector<uint8_t> const& rgba, int width, int heig
     }
     gTemporaryArmed = 0;
     temporary_.clear();
+    return true;
+}
+
+bool CheckWritableFolder(std::string const& folder, std::string* why) {
+    struct stat info;
+    if (stat(folder.c_str(), &info) != 0) {
+        *why = errno == ENOENT ? "does not exist" : "cannot be examined (" + SystemError() + ")";
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        *why = "is not a folder";
+        return false;
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        *why = "cannot take new files (" + SystemError() + ")";
+        return false;
+    }
     return true;
 }
 

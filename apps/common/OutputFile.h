@@ -17,9 +17,10 @@ public:
     OutputFile(OutputFile const&) = delete;
     OutputFile& operator=(OutputFile const&) = delete;
 
-    // Checks the destination: it must be a regular file, or not exist in an existing folder,
-    // and must not be the same file (device and inode) as any of `inputs` (names that do not
-    // exist are skipped). False with one line naming the option and the path in `error`.
+    // Checks the destination: it must be a regular file, or not exist in an existing folder that
+    // takes new files, and must not be the same file (device and inode) as any of `inputs`
+    // (names that do not exist are skipped). False with one line naming the option and the path in
+    // `error`.
     bool Check(std::vector<std::string> const& inputs, std::string* error);
     // Check, then creates the temporary file (a short name in the destination's folder, so that
     // any legal destination name fits) and arranges for SIGINT, SIGTERM and SIGHUP to remove it.
@@ -41,6 +42,10 @@ private:
     std::string temporary_;
     std::vector<std::string> inputs_;
 };
+
+// True when `folder` exists, is a folder and lets this process create files in it; else false
+// with the reason ("does not exist", "is not a folder", ...) in `why`.
+bool CheckWritableFolder(std::string const& folder, std::string* why);
 
 // The first free name kestrel-viewer-NNN.png (three digits or more) in `folder` after the
 // highest number present, created empty and exclusively (O_EXCL), so that a screenshot never

@@ -1,15 +1,20 @@
 // Reading, writing and the built-in presets of transfer-function files.
 #include "TransferFunctionFile.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <locale>
+#include <memory>
 #include <sstream>
 
 #include "DataDefaults.h"
+#include "InputFile.h"
 #include "RGBATransferFunction1D.h"
 
 namespace {
@@ -62,14 +67,28 @@ const Preset kPresets[] = {
      "point 1024 1 1 1 0.6\n"},
 };
 
-// Reads one number from a statement; false when missing or not a number.
-bool ReadNumber(std::istringstream& in, double& value) {
-    in >> value;
-    return !in.fail();
-}
-
 [[noreturn]] void Fail(const std::string& name, int line, const std::string& what) {
     throw InputError(name + ":" + std::to_string(line) + ": " + what);
+}
+
+// Reads one number from a statement; false when there is none. A word that is not a number, or
+// one that is not finite (nan, inf), fails with its own message.
+bool ReadNumber(std::istringstream& in, double& value, const std::string& name, int line) {
+    std::string word;
+    if (!(in >> word)) return false;
+    char* end = nullptr;
+    value = std::strtod(word.c_str(), &end);
+    if (end == word.c_str() || *end != '\0') Fail(name, line, "'" + word + "' is not a number");
+    if (!std::isfinite(value)) Fail(name, line, "'" + word + "' is not a finite number");
+    return true;
+}
+
+// The names of the presets, for messages: "a, b, c".
+std::string PresetList() {
+    std::string names;
+    for (const Preset& preset : kPresets)
+        names += (names.empty() ? "" : ", ") + std::string(preset.name);
+    return names;
 }
 
 }  // namespace
@@ -99,18 +118,21 @@ TransferFunctionSettings ParseTransferFunction(const std::string& text, const st
         } else if (keyword == "range") {
             double lo, hi;
             if (sawRange) Fail(name, line, "second 'range' statement");
-            if (!ReadNumber(in, lo) || !ReadNumber(in, hi))
+            if (!ReadNumber(in, lo, name, line) || !ReadNumber(in, hi, name, line))
                 Fail(name, line, "'range' needs two numbers: range <min> <max>");
             if (!std::isfinite(float(lo)) || !std::isfinite(float(hi)) || !(float(lo) < float(hi)))
                 Fail(name, line, "range must be finite with min < max");
+            // The table steps over max - min in single precision: it must be a number too.
+            if (!std::isfinite(float(hi) - float(lo)))
+                Fail(name, line, "range is too wide: max - min exceeds 3.4e38");
             settings.minPos = float(lo);
             settings.maxPos = float(hi);
             sawRange = true;
         } else if (keyword == "samples") {
             double count;
             if (sawSamples) Fail(name, line, "second 'samples' statement");
-            if (!ReadNumber(in, count) || count != std::floor(count) || count < kMinSamples ||
-                count > kMaxSamples)
+            if (!ReadNumber(in, count, name, line) || count != std::floor(count) ||
+                count < kMinSamples || count > kMaxSamples)
                 Fail(name, line,
                      "'samples' needs a whole number from " + std::to_string(kMinSamples) + " to " +
                          std::to_string(kMaxSamples));
@@ -121,7 +143,7 @@ TransferFunctionSettings ParseTransferFunction(const std::string& text, const st
                 Fail(name, line, "'point' before the 'range' and 'samples' statements");
             double v[5];
             for (double& x : v)
-                if (!ReadNumber(in, x))
+                if (!ReadNumber(in, x, name, line))
                     Fail(name, line, "'point' needs five numbers: point <value> <r> <g> <b> <a>");
             if (!std::isfinite(float(v[0]))) Fail(name, line, "point value is not finite");
             for (int c = 1; c < 5; ++c)
@@ -179,8 +201,15 @@ void ApplyTransferFunction(const TransferFunctionSettings& settings,
 }
 
 void LoadTransferFunctionFile(const std::string& path, RGBATransferFunction1D& function) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw InputError(path + ": cannot open: " + std::strerror(errno));
+    // A pipe or a device is refused before it is read: it could block or never end.
+    std::string why;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenRegularFile(path, &why), &std::fclose);
+    const bool missing = file == nullptr && access(path.c_str(), F_OK) != 0 && errno == ENOENT;
+    if (missing && path.find('/') == std::string::npos) {
+        throw InputError(
+            path + ": no such file, and no preset of that name (presets: " + PresetList() + ")");
+    }
+    if (file == nullptr) throw InputError(path + ": " + why);
     std::string text;
     char buffer[4096];
     while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {

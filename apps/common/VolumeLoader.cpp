@@ -305,3 +305,24 @@ std::string DescribeVolume(const std::string& path, VolumeData& volume, const Sc
         out += "note:        " + note + "\n";
     return out;
 }
+
+float LimitSampleDistance(float distance, const VolumeData& volume, const char* option) {
+    int dims[3];
+    float spacings[3];
+    volume.GetDimensions(dims);
+    volume.GetSpacings(spacings);
+    double diagonal = 0.0;
+    for (int a = 0; a < 3; ++a) {
+        const double extent = double(dims[a] > 1 ? dims[a] - 1 : 1) * double(spacings[a]);
+        diagonal += extent * extent;
+    }
+    diagonal = std::sqrt(diagonal);
+    const double samples = diagonal / double(distance);
+    if (!(samples > kMaxSamplesPerRay)) return distance;
+    const float limited = float(diagonal / kMaxSamplesPerRay);
+    std::fprintf(stderr,
+                 "warning: %s %g gives %.3g samples along the volume's diagonal; using %g "
+                 "(%.0f samples)\n",
+                 option, double(distance), samples, double(limited), kMaxSamplesPerRay);
+    return limited;
+}

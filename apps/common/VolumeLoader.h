@@ -50,6 +50,13 @@ struct VolumeFileChoice {
 std::unique_ptr<VolumeData> LoadVolumeFile(const std::string& path, const VolumeFileChoice& choice,
                                            ScanInfo* info);
 
+// Samples a ray may take across the volume: more run for minutes and add nothing visible.
+constexpr double kMaxSamplesPerRay = 100000.0;
+
+// `distance` (physical units), or the distance that gives kMaxSamplesPerRay samples along the
+// volume's diagonal when `distance` gives more; then a warning naming `option` goes to stderr.
+float LimitSampleDistance(float distance, const VolumeData& volume, const char* option);
+
 // What --info prints: format, dimensions, spacings, sample type, value range (or that the
 // samples were not read), rescaling, the series or volume chosen and the notes, one item a line.
 std::string DescribeVolume(const std::string& path, VolumeData& volume, const ScanInfo& info);

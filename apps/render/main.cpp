@@ -102,6 +102,18 @@ int InspectOrConvert(RenderOptions& options) {
     return 0;
 }
 
+// A picture of one colour shows nothing of the volume: say so, so that it is not taken for the
+// answer (a transfer function that hides the data, a view that misses the volume).
+void WarnIfBlank(const std::vector<uint8_t>& rgba, const std::string& path) {
+    for (size_t i = 4; i < rgba.size(); ++i) {
+        if (rgba[i] != rgba[i % 4]) return;
+    }
+    std::fprintf(stderr,
+                 "kestrel-render: warning: %s is one colour: nothing of the volume shows with "
+                 "these settings\n",
+                 path.c_str());
+}
+
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
@@ -240,17 +252,18 @@ int Run(int argc, char** argv) {
 
     if (options.info || !options.convertPath.empty()) return InspectOrConvert(options);
 
-    // Claim the output first: a destination that must not or cannot be written fails before
-    // any work. A path writes numbered files next to it: claim the first of them instead.
+    // Check the output first: a destination that must not or cannot be written fails before
+    // any work. A path writes numbered files next to it: check the first of them instead. Its
+    // temporary file is made once the volume has loaded, so that a reader's failure leaves none.
     OutputFile output("--output",
                       options.path ? NumberedPath(options.outputPath, 1) : options.outputPath);
     std::string reason;
-    if (!output.Open({options.volume.file, options.volume.raw}, &reason)) {
-        return Fail(kExitBadInput, reason);
-    }
+    const std::vector<std::string> inputs = {options.volume.file, options.volume.raw};
+    if (!output.Check(inputs, &reason)) return Fail(kExitBadInput, reason);
 
     const std::unique_ptr<VolumeData> volume = LoadVolume(options);
     if (volume == nullptr) return kExitBadInput;
+    if (!output.Open(inputs, &reason)) return Fail(kExitBadInput, reason);
     options.views->Chosen().SetDataDefaults(&options.volume.defaults);
     options.view.start = options.volume.defaults.startRotation;
     int dims[3] = {0, 0, 0};
@@ -300,6 +313,7 @@ int Run(int argc, char** argv) {
     if (!output.CommitPng(picture, options.width, options.height, &reason)) {
         return Fail(kExitFailure, reason);
     }
+    WarnIfBlank(picture, options.outputPath);
 
     const std::string typeName = DataTypeName(volume->GetDataType());
     std::printf("wrote %s: %d x %d %s of %s (%d x %d x %d %s)%s\n", options.outputPath.c_str(),

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "CommandLine.h"
+#include "OutputFile.h"
 #include "VolumeLoader.h"
 
 namespace {
@@ -120,6 +121,10 @@ bool ParseViewerOptions(int argc, char** argv, ViewerOptions* options) {
             axis[0] == '+' ? axis.substr(1) : std::string(1, char(axis[1] - 'a' + 'A'));
     if (!options->screenshot.empty() && options->frames == 0) {
         throw InputError("--screenshot needs --frames N (the screenshot key saves interactively)");
+    }
+    std::string why;
+    if (app.count("--shot-dir") > 0 && !CheckWritableFolder(options->shotDir, &why)) {
+        throw InputError("--shot-dir " + options->shotDir + ": " + why);
     }
     options->volume.Check(app);
     View& view = options->views->Check();

@@ -106,7 +106,7 @@ TEST(TransferFunctionFile, BadFilesNameFileAndLineAndChangeNothing) {
         {"kestrel-transfer-function 1\nrange 0 1\npoint 0 0 0 0 0\n", "3: 'point' before"},
         {head + "point 10 0.5 0.5 0.5\n", "4: 'point' needs five numbers"},
         {head + "\n\npoint 10 0.5 0.5 0.5 1.5\n", "6: point colour channels must lie in [0, 1]"},
-        {head + "point nan 0.5 0.5 0.5 0.5\n", "4: 'point' needs five numbers"},
+        {head + "point nan 0.5 0.5 0.5 0.5\n", "4: 'nan' is not a finite number"},
         {head + "point 10 0.5 0.5 0.5 0.5 7\n", "4: unexpected '7' after the statement"},
         {head + "colour 1 2 3\n", "4: unknown statement 'colour'"},
         {head + "range 0 1\n", "4: second 'range' statement"},

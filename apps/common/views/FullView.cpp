@@ -147,7 +147,8 @@ public:
         scene.SetTransferFunction(scene.function.get());
         scene.SetShade(!noShading_);
         if (sampleDistanceOption_->count() > 0)
-            scene.GetKernelModule().sampleDistance = sampleDistance_;
+            scene.GetKernelModule().sampleDistance =
+                LimitSampleDistance(sampleDistance_, *volume, "--sample-distance");
         lighting().ApplyTo(scene);
         if (crop != nullptr) scene.SetCroppingBounds(crop);
         if constexpr (std::is_same_v<Scene, OffscreenFullFrame<CUDAFullVRScene>>)
