@@ -15,6 +15,10 @@ packages=(
 if [ "${KESTREL_WITH_PEER:-0}" = 1 ]; then
   packages+=(python3-vtk9 python3-numpy)
 fi
+# VTK, ParaView and MPI for the VTK mapper and the ParaView plugin (scripts/test.sh).
+if [ "${KESTREL_WITH_PARAVIEW:-0}" = 1 ]; then
+  packages+=(paraview paraview-dev libvtk9-dev openmpi-bin libopenmpi-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,7 +2,9 @@
 # Installs what is missing, builds Kestrel and runs every test:
 #   1. release build with strict warnings (with the CUDA back end of KestrelCUDA where nvcc is
 #      found), all unit/GL/app tests under Xvfb;
-#   2. the example host built against the installed package;
+#   2. the example host built against the installed package, and the ParaView plugin built
+#      against it: pvbatch pictures serially and under mpirun -np 2 and -np 4 (the VTK mapper's
+#      comparison with VTK's ray casters runs with the release tests);
 #   3. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
 #   4. the kernel and set-up tests built with ThreadSanitizer (the workers share no lock);
 #   5. the structured-file reader (30 s) and the DICOM (file bytes, and well-formed series),
@@ -11,8 +13,19 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 cd "$KESTREL_ROOT"
 
-"$KESTREL_ROOT/scripts/install-deps.sh"
+KESTREL_WITH_PARAVIEW=1 "$KESTREL_ROOT/scripts/install-deps.sh"
 kestrel_start_xvfb
+
+# A real scan for the VTK and ParaView comparisons (mricron-data's ch2.nii.gz), and
+# python3-paraview for pvbatch (it conflicts with python3-vtk9, so it is unpacked, not installed).
+kestrel_unpack_deb() {  # <package> <folder>
+  [ -d "$2/usr" ] && return 0
+  mkdir -p "$2"
+  (cd "$2" && apt-get download -qq "$1" && dpkg -x "$1"_*.deb .)
+}
+kestrel_unpack_deb mricron-data build/scan-data
+kestrel_unpack_deb python3-paraview build/paraview-python
+export KESTREL_VTK_SCAN=$KESTREL_ROOT/build/scan-data/usr/share/mricron/templates/ch2.nii.gz
 
 echo "== format check"
 git ls-files '*.h' '*.cpp' '*.cu' | xargs clang-format --dry-run --Werror
@@ -30,6 +43,22 @@ cmake -S examples/host -B build/example -G Ninja -DCMAKE_PREFIX_PATH="$KESTREL_R
   >build/example.configure.log 2>&1 || { cat build/example.configure.log; exit 1; }
 cmake --build build/example
 LD_LIBRARY_PATH="$KESTREL_ROOT/build/stage/lib" build/example/kestrel-example-host
+
+echo "== ParaView plugin: Kestrel Volume in pvbatch, serial against mpirun -np 2 and -np 4"
+cmake -S paraview -B build/paraview -G Ninja -DCMAKE_PREFIX_PATH="$KESTREL_ROOT/build/stage" \
+  -DKESTREL_PARAVIEW_PYTHON_ROOT="$KESTREL_ROOT/build/paraview-python" \
+  >build/paraview.configure.log 2>&1 || { tail -40 build/paraview.configure.log; exit 1; }
+cmake --build build/paraview -j "$KESTREL_JOBS"
+build/release/bin/kestrel_write_phantom build/paraview/phantom128.vol 128
+(PYTHONPATH="$KESTREL_ROOT/build/paraview-python/usr/lib/python3/dist-packages" \
+  paraview/tests/serial_vs_mpi.sh \
+  "$KESTREL_ROOT/build/paraview/lib/paraview-plugins/KestrelParaView/KestrelParaView.so" \
+  build/paraview/pictures build/paraview/phantom128.vol "$KESTREL_VTK_SCAN" || true) |
+  tee build/paraview.log
+paraview_passed=$(sed -nE 's/^tests: ([0-9]+) passed, ([0-9]+) failed$/\1/p' build/paraview.log)
+paraview_failed=$(sed -nE 's/^tests: ([0-9]+) passed, ([0-9]+) failed$/\2/p' build/paraview.log)
+paraview_passed=${paraview_passed:-0}
+paraview_failed=${paraview_failed:-1}
 
 echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 kestrel_build build/asan -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON -DKESTREL_BUILD_BENCH=OFF
@@ -108,4 +137,7 @@ for summary in "$release_summary" "$asan_summary"; do
 done
 total_passed=$((total_passed + tsan_passed))
 total_failed=$((total_failed + tsan_failed))
+echo "paraview:  $paraview_passed passed, $paraview_failed failed (serial against mpirun pictures)"
+total_passed=$((total_passed + paraview_passed))
+total_failed=$((total_failed + paraview_failed))
 echo "tests: ${total_passed} passed, ${total_failed} failed"
