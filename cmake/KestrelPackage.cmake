@@ -6,6 +6,19 @@ include(CMakePackageConfigHelpers)
 
 set(KESTREL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kestrel)
 
+# Installed libraries find each other in their own folder and the tools find them in ../lib,
+# wherever the prefix is: a host needs no LD_LIBRARY_PATH for a private prefix.
+foreach(library KestrelStandard KestrelCUDA KestrelScene KestrelIO)
+  if(TARGET ${library})
+    set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN")
+  endif()
+endforeach()
+foreach(app kestrel-viewer kestrel-render)
+  if(TARGET ${app})
+    set_target_properties(${app} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  endif()
+endforeach()
+
 install(TARGETS KestrelStandard KestrelCUDA KestrelScene
   EXPORT KestrelTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -42,7 +42,8 @@ cmake --install build/release --prefix build/stage >/dev/null
 cmake -S examples/host -B build/example -G Ninja -DCMAKE_PREFIX_PATH="$KESTREL_ROOT/build/stage" \
   >build/example.configure.log 2>&1 || { cat build/example.configure.log; exit 1; }
 cmake --build build/example
-LD_LIBRARY_PATH="$KESTREL_ROOT/build/stage/lib" build/example/kestrel-example-host
+# The installed libraries find each other through their run path ($ORIGIN): no LD_LIBRARY_PATH.
+env -u LD_LIBRARY_PATH build/example/kestrel-example-host
 
 echo "== ParaView plugin: Kestrel Volume in pvbatch, serial against mpirun -np 2 and -np 4"
 cmake -S paraview -B build/paraview -G Ninja -DCMAKE_PREFIX_PATH="$KESTREL_ROOT/build/stage" \
