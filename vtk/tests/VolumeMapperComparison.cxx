@@ -79,6 +79,11 @@ vtkSmartPointer<vtkImageData> ToImage(const VolumeData& volume) {
 class MapperComparison : public ::testing::TestWithParam<Case> {
 protected:
     static void SetUpTestSuite() {
+        // One window (one X connection) for every picture of the suite.
+        window = vtkSmartPointer<vtkRenderWindow>::New();
+        window->SetOffScreenRendering(1);
+        window->SetMultiSamples(0);
+        window->SetSize(kImageSize, kImageSize);
         std::unique_ptr<VolumeData> phantom(CreateHeadPhantom(128));
         phantomImage = ToImage(*phantom);
         if (const char* path = std::getenv("KESTREL_VTK_SCAN")) {
@@ -90,6 +95,7 @@ protected:
     }
     static void TearDownTestSuite() {
         phantomImage = nullptr;
+        window = nullptr;
         scanImage = nullptr;
     }
 
@@ -145,16 +151,13 @@ protected:
         renderer->GetActiveCamera()->Zoom(1.5);
         renderer->ResetCameraClippingRange();
 
-        vtkNew<vtkRenderWindow> window;
-        window->SetOffScreenRendering(1);
-        window->SetMultiSamples(0);
-        window->SetSize(kImageSize, kImageSize);
         window->AddRenderer(renderer);
         window->Render();
         vtkNew<vtkWindowToImageFilter> grab;
         grab->SetInput(window);
         grab->ReadFrontBufferOff();
         grab->Update();
+        window->RemoveRenderer(renderer);
         return vtkUnsignedCharArray::SafeDownCast(grab->GetOutput()->GetPointData()->GetScalars());
     }
 
@@ -194,10 +197,12 @@ protected:
 
     static vtkSmartPointer<vtkImageData> phantomImage;
     static vtkSmartPointer<vtkImageData> scanImage;
+    static vtkSmartPointer<vtkRenderWindow> window;
 };
 
 vtkSmartPointer<vtkImageData> MapperComparison::phantomImage;
 vtkSmartPointer<vtkImageData> MapperComparison::scanImage;
+vtkSmartPointer<vtkRenderWindow> MapperComparison::window;
 
 TEST_P(MapperComparison, Phantom) {
     Compare(phantomImage, GetParam());
