@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# A scripted drag in kestrel-viewer under Xvfb, per view: a left press, 30 moves of 5 pixels and
+# A scripted drag in kestrel-viewer under Xvfb, per view: a left press in the upper half (clear
+# of the transfer-function panel), 30 moves of 5 pixels and
 # the release, at 512 x 512, with the viewer's default coarse frames while interacting. From the
 # viewer's --timings it prints per view the median frame time during the drag, the time from the
 # release to the first full-quality frame, the longest refinement step (the longest an event
@@ -21,18 +22,19 @@ VIEWER=$BUILD/bin/kestrel-viewer
 [ -x "$VIEWER" ] || { echo "interactive_drag: no $VIEWER (build kestrel-viewer first)" >&2; exit 1; }
 kestrel_start_xvfb
 
-events="ldown 256 256"
-for i in $(seq 1 30); do events+="; move $((256 + 5 * i)) 256"; done
-events+="; lup 406 256"
+events="ldown 256 120"
+for i in $(seq 1 30); do events+="; move $((256 + 5 * i)) 120"; done
+events+="; lup 406 120"
 
 # summarize <csv>: frame 1 is the first frame, 2 .. 31 the 30 moves, then the refinement.
 summarize() {
-  awk -F, 'NR == 1 { next }
-    $1 >= 2 && $1 <= 31 { drag[++n] = $2; levels[$3] = 1 }
+  local median
+  median=$(awk -F, 'NR > 1 && $1 >= 2 && $1 <= 31 { print $2 }' "$1" | sort -n |
+    awk '{ v[NR] = $1 } END { if (NR) print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')
+  awk -F, -v median="$median" 'NR == 1 { next }
+    $1 >= 2 && $1 <= 31 { n++; levels[$3] = 1 }
     $1 > 31 && !done { since += $2; if ($2 > longest) longest = $2; steps++; if ($3 == "full") done = 1 }
     END {
-      asort(drag)
-      median = n % 2 ? drag[(n + 1) / 2] : (drag[n / 2] + drag[n / 2 + 1]) / 2
       seen = ""; for (l in levels) seen = seen " " l
       printf "drag median %.1f ms (%d frames, levels%s); full picture %.0f ms after the release (%d steps, longest %.1f ms)\n",
         median, n, seen, since, steps, longest }' "$1"

@@ -22,8 +22,8 @@ class VRImage;
 //                8, 12, 16 whose predicted cast time fits the budget, at the sample distance
 //                times coarseDistanceFactor; drawn bilinearly interpolated up to the rectangle;
 //   refine step  not interacting with a coarse picture of the same camera shown: the next band of
-//                full-quality rows, sized to the budget, laid over it; the last band makes the
-//                picture the full frame, pixel for pixel.
+//                full-quality rows whose cast alone is sized to the budget, laid over it; the last
+//                band makes the picture the full frame, pixel for pixel.
 //
 // The coarse rays come from the full frame's windowToPhysical times a window scaling (coarse
 // window pixel centre i + 1/2 lands on full window pixel centre stride i + 1/2 of the rectangle);

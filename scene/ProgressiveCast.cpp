@@ -112,10 +112,11 @@ void ProgressiveCast::Plan(FrameQuality const& quality, Matrix4x4 const& fullRay
         return;
     }
     if (!samePicture || nextRow >= height) return;
-    // The next band of full-quality rows that fits the budget (an eighth of the rectangle
-    // before any measurement).
+    // The next band of full-quality rows whose cast fits the budget (an eighth of the rectangle
+    // before any measurement). Unlike a coarse frame's, the band's cast takes the whole budget:
+    // the drawing around it is paid once per step, and fewer steps bring the full picture sooner.
     int rows = height / 8;
-    if (msPerRay[0] > 0.0f) rows = int(CastBudgetMs(quality) / (msPerRay[0] * float(width)));
+    if (msPerRay[0] > 0.0f) rows = int(quality.budgetMs / (msPerRay[0] * float(width)));
     rows = std::min(std::max(rows, 1), height - nextRow);
     step.kind = FrameQuality::kRefineStep;
     step.firstRow = nextRow;
