@@ -1,15 +1,18 @@
 #include "ContainedCall.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
 // Sanitizers reserve terabytes of shadow memory: no address-space limit fits them.
@@ -60,9 +63,32 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-// Reads exactly `size` bytes; false at the end of the pipe (or an error) before that.
-bool ReadAll(int fd, char* data, std::size_t size) {
+using Clock = std::chrono::steady_clock;
+
+// Waits until `fd` can be read or `deadline` has passed (false then); no deadline when
+// `limited` is false.
+bool WaitReadable(int fd, bool limited, Clock::time_point deadline) {
+    if (!limited) return true;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return false;
+        pollfd entry = {fd, POLLIN, 0};
+        const int ready = poll(&entry, 1, int(std::min<long long>(left.count(), 1 << 30)));
+        if (ready > 0) return true;
+        if (ready < 0 && errno != EINTR) return true;  // read reports it
+    }
+}
+
+// Reads exactly `size` bytes; false at the end of the pipe (or an error) before that, and
+// with `*late` set when `deadline` passed first.
+bool ReadAll(int fd, char* data, std::size_t size, bool limited = false,
+             Clock::time_point deadline = {}, bool* late = nullptr) {
     while (size > 0) {
+        if (!WaitReadable(fd, limited, deadline)) {
+            *late = true;
+            return false;
+        }
         const ssize_t n = read(fd, data, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
@@ -180,7 +206,7 @@ void ContainedOutput::Send(char kind, const void* bytes, std::size_t size) const
 
 void RunContained(const std::function<void(const ContainedOutput&)>& work,
                   const std::function<void(char kind, const std::string& bytes)>& receive,
-                  std::size_t memoryLimit) {
+                  std::size_t memoryLimit, double secondsLimit) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         throw ContainedFailure(std::string("no pipe (") + std::strerror(errno) + ")");
@@ -208,16 +234,26 @@ void RunContained(const std::function<void(const ContainedOutput&)>& work,
     Child child(pid, fds[0], log);
     std::string bytes;
     char head[kHeadBytes];
-    bool whole = true;
-    while (ReadAll(child.in(), head, kHeadBytes)) {
+    bool whole = true, late = false;
+    const bool limited = secondsLimit > 0.0;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(limited ? secondsLimit : 0.0));
+    while (ReadAll(child.in(), head, kHeadBytes, limited, deadline, &late)) {
         std::uint64_t size = 0;
         std::memcpy(&size, head + 1, sizeof size);
         bytes.resize(size);
-        if (!ReadAll(child.in(), &bytes[0], size)) {
+        if (!ReadAll(child.in(), &bytes[0], size, limited, deadline, &late)) {
             whole = false;
             break;
         }
         receive(head[0], bytes);
+    }
+    if (late) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", secondsLimit);
+        throw ContainedFailure(std::string("no result after ") + seconds +
+                               " s, the time allowed for its bytes");  // ~Child kills it
     }
     const int status = child.Wait();
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && whole) return;

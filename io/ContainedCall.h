@@ -36,10 +36,12 @@ public:
 // allocation exceeds `memoryLimit`, and pass on a sanitizer's report from it. Each record the child
 // sends reaches `receive` in the parent, in order, as it arrives. Returns once the child has
 // returned from `work`; throws ContainedFailure when it ended any other way (an exception that left
-// `work` included), and passes on what `receive` throws after ending the child.
+// `work` included), and passes on what `receive` throws after ending the child. A child still
+// running after `secondsLimit` seconds (0: no limit) is ended: a library that hangs becomes a
+// ContainedFailure too.
 void RunContained(const std::function<void(const ContainedOutput&)>& work,
                   const std::function<void(char kind, const std::string& bytes)>& receive,
-                  std::size_t memoryLimit);
+                  std::size_t memoryLimit, double secondsLimit = 0.0);
 
 // Values packed into a record and read back in the same order.
 class RecordWriter {

@@ -4,7 +4,6 @@
 // allocate gigabytes for one corrupt length. So every load runs GDCM in a child process
 // (ContainedCall.h) that sends the volume back; the parent names the file the child was
 // reading when it failed.
-#include <gdcmDirectory.h>
 #include <gdcmImageReader.h>
 #include <gdcmScanner.h>
 #include <gdcmTag.h>
@@ -18,11 +17,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <sstream>
 
 #include "ContainedCall.h"
+#include "DicomFolder.h"
 #include "ScanSamples.h"
 
 namespace kestrel_io {
@@ -40,11 +39,17 @@ enum Field {
     kPosition,
     kOrientation,
     kFrames,
+    kPixelSpacing,
+    kRescaleIntercept,
+    kRescaleSlope,
+    kBitsAllocated,
+    kBitsStored,
     kFieldCount
 };
-const gdcm::Tag kTags[kFieldCount] = {{0x0020, 0x000e}, {0x0020, 0x0011}, {0x0008, 0x0060},
-                                      {0x0008, 0x103e}, {0x0028, 0x0010}, {0x0028, 0x0011},
-                                      {0x0020, 0x0032}, {0x0020, 0x0037}, {0x0028, 0x0008}};
+const gdcm::Tag kTags[kFieldCount] = {
+    {0x0020, 0x000e}, {0x0020, 0x0011}, {0x0008, 0x0060}, {0x0008, 0x103e}, {0x0028, 0x0010},
+    {0x0028, 0x0011}, {0x0020, 0x0032}, {0x0020, 0x0037}, {0x0028, 0x0008}, {0x0028, 0x0030},
+    {0x0028, 0x1052}, {0x0028, 0x1053}, {0x0028, 0x0100}, {0x0028, 0x0101}};
 // One file's fields, trimmed; empty where absent.
 using Header = std::array<std::string, kFieldCount>;
 
@@ -56,6 +61,10 @@ using FileNotice = std::function<void(const std::string& file)>;
 // corrupt length field asking for gigabytes.
 constexpr std::size_t kMemoryBase = std::size_t(512) << 20;
 constexpr std::size_t kMemoryPerFileByte = 32;
+// A DICOM load may take this long, plus one second per kBytesPerSecond of its files, before it
+// counts as hung: decoding runs at tens of megabytes a second even for compressed files.
+constexpr double kSecondsBase = 20.0;
+constexpr double kBytesPerSecond = 2.0 * 1024 * 1024;
 
 // Positions closer than this along the slice normal (mm) are the same position.
 constexpr double kSamePosition = 1e-3;
@@ -104,6 +113,7 @@ bool HasDicomdirName(const std::string& path) {
 struct Slice {
     std::string file;
     double position = 0.0;  // along the slice normal, mm
+    std::size_t index = 0;  // of its file and header in the series
 };
 
 struct Series {
@@ -131,23 +141,39 @@ bool ReadHeader(const std::string& file, Header& header) {
     return true;
 }
 
+// True when the file has DICOM's "DICM" after its 128-byte preamble.
+bool HasDicomMagic(const std::string& file) {
+    char head[132] = {};
+    FILE* stream = std::fopen(file.c_str(), "rb");
+    if (stream == nullptr) return false;
+    const std::size_t read = std::fread(head, 1, sizeof head, stream);
+    std::fclose(stream);
+    return read == sizeof head && std::memcmp(head + 128, "DICM", 4) == 0;
+}
+
 // The image files under `path`, grouped into series, largest first. A DICOMDIR stands for
-// the folder it indexes.
-std::vector<Series> FindSeries(const std::string& path, const FileNotice& reading) {
-    gdcm::Directory::FilenamesType files;
+// the folder it indexes. What was left out goes to `notes` (may be null): special files, and
+// files that are not DICOM; a file marked as DICOM whose header cannot be read is an error.
+std::vector<Series> FindSeries(const std::string& path, const FileNotice& reading,
+                               std::vector<std::string>* notes) {
+    FolderFiles listed;
     const std::string folder = FolderOf(path);
     if (!folder.empty()) {
-        gdcm::Directory directory;
-        directory.Load(folder, true);
-        files = directory.GetFilenames();
+        listed = ListFolderFiles(folder);
     } else {
-        files.push_back(path);
+        listed.files.push_back(path);
     }
     std::map<std::string, Series> byUid;
-    for (const std::string& file : files) {
+    std::vector<std::string> foreign;
+    for (const std::string& file : listed.files) {
         reading(file);
         Header header;
-        if (!ReadHeader(file, header)) continue;
+        if (!ReadHeader(file, header)) {
+            if (HasDicomMagic(file))
+                throw ScanError(file + ": a DICOM file whose header cannot be read");
+            foreign.push_back(file);
+            continue;
+        }
         // no image: a DICOMDIR, a report
         if (header[kRows].empty() || header[kColumns].empty()) continue;
         Series& series = byUid[header[kSeriesUid]];
@@ -165,8 +191,17 @@ std::vector<Series> FindSeries(const std::string& path, const FileNotice& readin
         series.headers.push_back(header);
     }
     if (byUid.empty()) {
-        throw ScanError(path + (folder.empty() ? ": not a DICOM image file"
-                                               : ": no DICOM images found in the folder"));
+        throw ScanError(path +
+                        (folder.empty() ? ": not a DICOM image file"
+                                        : ": no DICOM images found in the folder") +
+                        (listed.notes.empty() ? "" : " (" + listed.notes[0] + ")"));
+    }
+    if (notes != nullptr) {
+        notes->insert(notes->end(), listed.notes.begin(), listed.notes.end());
+        if (!foreign.empty()) {
+            notes->push_back("skipped " + std::to_string(foreign.size()) +
+                             " file(s) that are not DICOM, e.g. " + foreign[0]);
+        }
     }
     std::vector<Series> found;
     for (auto& entry : byUid)
@@ -242,6 +277,53 @@ bool StoredTypeOf(const gdcm::PixelFormat& format, StoredType* type) {
             return true;
         default:
             return false;
+    }
+}
+
+// The header's rescale where GDCM would take it over without a word: a RescaleSlope of 0 or one
+// that is not a number becomes 1, an intercept that is not a number 0, each with one note (for
+// the first file that has it).
+Rescale CheckedRescale(const std::string& file, const Header& header, const gdcm::Image& image,
+                       ScanInfo& info, bool* noted) {
+    Rescale rescale{image.GetSlope(), image.GetIntercept()};
+    double value = 0.0;
+    const std::string& slope = header[kRescaleSlope];
+    const std::string& intercept = header[kRescaleIntercept];
+    const bool badSlope = !slope.empty() && (!ParseNumbers(slope, 1, &value) || value == 0.0);
+    const bool badIntercept = !intercept.empty() && !ParseNumbers(intercept, 1, &value);
+    if (badSlope || !std::isfinite(rescale.slope) || rescale.slope == 0.0) rescale.slope = 1.0;
+    if (badIntercept || !std::isfinite(rescale.intercept)) rescale.intercept = 0.0;
+    if ((badSlope || badIntercept) && !*noted) {
+        *noted = true;
+        info.notes.push_back(file + ": RescaleSlope '" + slope + "', RescaleIntercept '" +
+                             intercept + "' unusable: slope 1, intercept 0 assumed");
+    }
+    return rescale;
+}
+
+// In-plane spacing (x between columns, y between rows) from PixelSpacing ("row\\column"); GDCM
+// turns text or 0 into 1 without a word, so that is noted here.
+void CheckedPixelSpacing(const std::string& file, const Header& header, const gdcm::Image& image,
+                         double spacings[2], ScanInfo& info) {
+    for (int a = 0; a < 2; ++a)
+        spacings[a] = image.GetSpacing(unsigned(a)) > 0.0 ? image.GetSpacing(unsigned(a)) : 1.0;
+    const std::string& text = header[kPixelSpacing];
+    double rowColumn[2];
+    if (text.empty() ||
+        (ParseNumbers(text, 2, rowColumn) && rowColumn[0] > 0.0 && rowColumn[1] > 0.0)) {
+        return;
+    }
+    spacings[0] = spacings[1] = 1.0;
+    info.notes.push_back(file + ": PixelSpacing '" + text + "' unusable: 1 mm assumed");
+}
+
+// Bit depths that contradict each other: the samples cannot be read as the header says.
+void CheckBitDepth(const std::string& file, const Header& header) {
+    const int allocated = std::atoi(header[kBitsAllocated].c_str());
+    const int stored = std::atoi(header[kBitsStored].c_str());
+    if (allocated > 0 && stored > allocated) {
+        throw ScanError(file + ": BitsStored " + std::to_string(stored) +
+                        " exceeds BitsAllocated " + std::to_string(allocated));
     }
 }
 
@@ -346,7 +428,7 @@ std::vector<Slice> OrderSlices(const Series& series, StoredVolume& stored, ScanI
                             std::to_string(series.summary.columns) + " x " +
                             std::to_string(series.summary.rows) + " images");
         }
-        slices.push_back({file, 0.0});
+        slices.push_back({file, 0.0, f});
         slices.back().position = position[0] * stored.direction[2][0] +
                                  position[1] * stored.direction[2][1] +
                                  position[2] * stored.direction[2][2];
@@ -383,8 +465,10 @@ std::vector<Slice> OrderSlices(const Series& series, StoredVolume& stored, ScanI
     return slices;
 }
 
-std::unique_ptr<VolumeData> ReadMultiFrame(const std::string& file, const ScanLoadOptions& options,
-                                           ScanInfo& info, const FileNotice& reading) {
+std::unique_ptr<VolumeData> ReadMultiFrame(const std::string& file, const Header& header,
+                                           const ScanLoadOptions& options, ScanInfo& info,
+                                           const FileNotice& reading) {
+    CheckBitDepth(file, header);
     ImageFile image(file, reading);
     const gdcm::Image& picture = image.Image();
     const std::int64_t dims[3] = {
@@ -408,7 +492,9 @@ std::unique_ptr<VolumeData> ReadMultiFrame(const std::string& file, const ScanLo
     }
     CrossProduct(stored.direction[0], stored.direction[1], stored.direction[2]);
     info.notes.push_back("multi-frame file: slice spacing from its header");
-    stored.rescale[0] = Rescale{picture.GetSlope(), picture.GetIntercept()};
+    CheckedPixelSpacing(file, header, picture, stored.spacings, info);
+    bool noted = false;
+    stored.rescale[0] = CheckedRescale(file, header, picture, info, &noted);
     stored.inverted = image.Inverted();
     stored.samples = samples.data();
     return MakeVolume(file, stored, info);
@@ -418,12 +504,15 @@ std::unique_ptr<VolumeData> ReadMultiFrame(const std::string& file, const ScanLo
 std::unique_ptr<VolumeData> ReadHere(const std::string& path, const ScanLoadOptions& options,
                                      ScanInfo& info, const FileNotice& reading) {
     info.format = ScanFormat::Dicom;
+    info.patientFrame = true;  // image orientation and position are in the patient frame
     // GDCM's own messages would interleave with the one line a caller reports.
     ImageFile::Warnings();
     gdcm::Trace::ErrorOff();
-    const std::vector<Series> found = FindSeries(path, reading);
+    const std::vector<Series> found = FindSeries(path, reading, &info.notes);
     const Series& series = ChooseSeries(path, found, options.series, info);
-    if (series.files.size() == 1) return ReadMultiFrame(series.files[0], options, info, reading);
+    if (series.files.size() == 1) {
+        return ReadMultiFrame(series.files[0], series.headers[0], options, info, reading);
+    }
 
     StoredVolume stored;
     const std::vector<Slice> slices = OrderSlices(series, stored, info);
@@ -435,7 +524,10 @@ std::unique_ptr<VolumeData> ReadHere(const std::string& path, const ScanLoadOpti
     std::vector<char> samples;
     std::size_t sliceBytes = 0;
     stored.rescale.clear();
+    bool rescaleNoted = false;
     for (std::size_t z = 0; z < slices.size(); ++z) {
+        const Header& header = series.headers[slices[z].index];
+        CheckBitDepth(slices[z].file, header);
         ImageFile image(slices[z].file, reading);
         const StoredType type = image.CheckedType();
         if (z == 0) {
@@ -444,10 +536,7 @@ std::unique_ptr<VolumeData> ReadHere(const std::string& path, const ScanLoadOpti
             const std::size_t count = CheckedSampleCount(path, dims, StoredBytes(type));
             samples.resize(count * std::size_t(StoredBytes(type)));
             sliceBytes = samples.size() / slices.size();
-            stored.spacings[0] =
-                image.Image().GetSpacing(0) > 0.0 ? image.Image().GetSpacing(0) : 1.0;
-            stored.spacings[1] =
-                image.Image().GetSpacing(1) > 0.0 ? image.Image().GetSpacing(1) : 1.0;
+            CheckedPixelSpacing(slices[z].file, header, image.Image(), stored.spacings, info);
         } else if (type != stored.type) {
             throw ScanError(slices[z].file + ": pixel format " + StoredTypeName(type) +
                             " differs from the series' " + StoredTypeName(stored.type));
@@ -460,7 +549,8 @@ std::unique_ptr<VolumeData> ReadHere(const std::string& path, const ScanLoadOpti
             throw ScanError(slices[z].file + ": a multi-frame file inside a series of slices");
         }
         image.Decode(samples.data() + z * sliceBytes, sliceBytes);
-        stored.rescale.push_back(Rescale{image.Image().GetSlope(), image.Image().GetIntercept()});
+        stored.rescale.push_back(
+            CheckedRescale(slices[z].file, header, image.Image(), info, &rescaleNoted));
         if (options.progress) options.progress(double(z + 1) / double(slices.size()));
     }
     if (std::all_of(stored.rescale.begin(), stored.rescale.end(), [&](const Rescale& r) {
@@ -478,22 +568,14 @@ std::unique_ptr<VolumeData> ReadHere(const std::string& path, const ScanLoadOpti
 
 // Bytes in the files `path` stands for, which bound what reading them may need.
 std::size_t FileBytes(const std::string& path) {
-    namespace fs = std::filesystem;
-    std::error_code error;
     const std::string folder = FolderOf(path);
-    if (folder.empty()) {
-        const std::uintmax_t size = fs::file_size(path, error);
-        return error ? 0 : std::size_t(size);
+    struct stat status;
+    if (folder.empty()) return stat(path.c_str(), &status) == 0 ? std::size_t(status.st_size) : 0;
+    try {
+        return std::size_t(ListFolderFiles(folder).bytes);
+    } catch (const ScanError&) {
+        return 0;  // the child reports it
     }
-    std::size_t bytes = 0;
-    for (fs::recursive_directory_iterator
-             it(folder, fs::directory_options::skip_permission_denied, error),
-         end;
-         !error && it != end; it.increment(error)) {
-        std::error_code sizeError;
-        if (it->is_regular_file(sizeError)) bytes += std::size_t(it->file_size(sizeError));
-    }
-    return bytes;
 }
 
 // What the parent keeps of the child's records: the file being read, the first error, and the
@@ -540,7 +622,9 @@ void RunForPath(const std::string& path, const ScanLoadOptions& options,
         }
     };
     try {
-        RunContained(guarded, handle, kMemoryBase + kMemoryPerFileByte * FileBytes(path));
+        const std::size_t bytes = FileBytes(path);
+        RunContained(guarded, handle, kMemoryBase + kMemoryPerFileByte * bytes,
+                     kSecondsBase + double(bytes) / kBytesPerSecond);
     } catch (const ContainedFailure& failure) {
         throw ScanError(report.file + ": the DICOM library failed on this file (" + failure.what() +
                         ")");
@@ -654,6 +738,7 @@ std::unique_ptr<VolumeData> ReadDicom(const std::string& path, const ScanLoadOpt
                 volume->spacings[a] = float(head.Real());
             }
             found.format = ScanFormat::Dicom;
+            found.patientFrame = true;  // image orientation and position are in the patient frame
             found.storedType = head.Text();
             found.rescaled = head.Int() != 0;
             found.slope = head.Real();
@@ -689,7 +774,7 @@ std::unique_ptr<VolumeData> ReadDicom(const std::string& path, const ScanLoadOpt
 std::vector<DicomSeriesSummary> ListDicomSeries(const std::string& path) {
     using namespace kestrel_io;
     const auto work = [&](const ContainedOutput& out) {
-        for (const Series& series : FindSeries(path, Notice(out))) {
+        for (const Series& series : FindSeries(path, Notice(out), nullptr)) {
             const DicomSeriesSummary& s = series.summary;
             out.Send('L', RecordWriter()
                               .Add(s.uid)

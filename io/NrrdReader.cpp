@@ -175,6 +175,7 @@ std::unique_ptr<VolumeData> ReadNrrd(const std::string& path, const ScanLoadOpti
                         std::to_string(options.volume) + " does not exist");
     }
 
+    if (sources.encoding == NrrdEncoding::Ascii) CheckNrrdTextBytes(path, sources, count * volumes);
     NrrdPtr nrrd;
     if (options.headerOnly) {
         nrrd = std::move(header);

@@ -325,8 +325,7 @@ NrrdSources FindNrrdSources(const std::string& path) {
     return found;
 }
 
-MallocBuffer ReadNrrdText(const std::string& path, const NrrdSources& sources, StoredType type,
-                          std::size_t count) {
+void CheckNrrdTextBytes(const std::string& path, const NrrdSources& sources, std::size_t count) {
     if (sources.byteSkip != 0) {
         throw ScanError(path + ": byte skip " + std::to_string(sources.byteSkip) +
                         " with text samples (only lines can be skipped in text)");
@@ -339,6 +338,11 @@ MallocBuffer ReadNrrdText(const std::string& path, const NrrdSources& sources, S
         throw ScanError(path + ": " + std::to_string(bytes) + " bytes of text cannot hold the " +
                         std::to_string(count) + " samples its header promises");
     }
+}
+
+MallocBuffer ReadNrrdText(const std::string& path, const NrrdSources& sources, StoredType type,
+                          std::size_t count) {
+    CheckNrrdTextBytes(path, sources, count);
     MallocBuffer samples(std::malloc(count * std::size_t(StoredBytes(type))));
     if (samples == nullptr) throw std::bad_alloc();
     VisitType(type, [&](auto tag) {

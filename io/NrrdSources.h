@@ -41,6 +41,10 @@ constexpr std::int64_t kMaxNrrdHeaderExtras = 4096;
 // naming `path` (and the data file).
 NrrdSources FindNrrdSources(const std::string& path);
 
+// Text samples: throws ScanError naming `path` when the sources hold fewer than the 2 * count - 1
+// bytes that `count` numbers need (or a byte skip, which text does not use).
+void CheckNrrdTextBytes(const std::string& path, const NrrdSources& sources, std::size_t count);
+
 // Text samples: checks that the sources hold at least the 2 * count - 1 bytes that `count`
 // numbers need before anything is allocated, then reads them as `type`, each a decimal number
 // that fits the type, separated by white space (or commas). Throws ScanError naming the file.
