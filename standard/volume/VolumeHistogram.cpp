@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 #include "VolumeData.h"
 #include "kernels/KernelFrame.h"
@@ -16,6 +17,7 @@ struct CountJob {
     double minValue;
     double inverseWidth;  // bins per value unit
     int binCount;
+    bool exact;  // integer samples, one bin per integer from minValue
     std::vector<std::vector<std::uint64_t>>* perThread;
 };
 
@@ -29,9 +31,20 @@ void CountSlices(const CountJob& job, int threadCount, int threadIndex) {
     const int last = job.binCount - 1;
     for (int z = threadIndex; z < job.volume->dimensions[2]; z += threadCount) {
         const T* const row = samples + std::size_t(z) * slice;
+        if constexpr (std::is_integral_v<T>) {
+            if (job.exact) {
+                // one bin per integer: b = value - min, within range by construction
+                const long long first = (long long)low;
+                for (std::size_t i = 0; i < slice; ++i)
+                    ++bins[(long long)row[i] - first];
+                continue;
+            }
+        }
         for (std::size_t i = 0; i < slice; ++i) {
             const double value = double(row[i]);
-            if (!std::isfinite(value)) continue;  // only float volumes take this branch
+            if constexpr (!std::is_integral_v<T>) {
+                if (!std::isfinite(value)) continue;
+            }
             // nearest centre: b = round((value - min) / width)
             const int bin = int((value - low) * scale + 0.5);
             ++bins[std::min(std::max(bin, 0), last)];
@@ -58,7 +71,8 @@ void VolumeHistogram::Compute(VolumeData* volume) {
     const bool integral = !volume->dataType.isFloat;
     const double span = high - low;
     int binCount = kMaxBins;
-    if (integral && span + 1.0 <= double(kMaxBins)) {
+    const bool exact = integral && span + 1.0 <= double(kMaxBins);
+    if (exact) {
         binCount = int(span) + 1;
         binWidth = 1.0;
     } else {
@@ -70,7 +84,7 @@ void VolumeHistogram::Compute(VolumeData* volume) {
 
     std::vector<std::vector<std::uint64_t>> perThread(
         std::size_t(GetProcessorCount()), std::vector<std::uint64_t>(std::size_t(binCount), 0));
-    CountJob job{volume, low, 1.0 / binWidth, binCount, &perThread};
+    CountJob job{volume, low, 1.0 / binWidth, binCount, exact, &perThread};
     RunOnProcessors(int(perThread.size()), &CountWorker, &job);
     counts.assign(std::size_t(binCount), 0);
     for (const std::vector<std::uint64_t>& bins : perThread)

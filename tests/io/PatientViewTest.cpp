@@ -2,7 +2,7 @@
 // grows towards the patient's left-posterior-superior corner (PlaceValue) must show where each
 // view puts that corner.
 #include <cmath>
-#include <functional>
+#include <cstring>
 
 #include "OffscreenFrame.h"
 #include "PatientView.h"
@@ -59,65 +59,52 @@ void BrightestPixel(VolumeData* volume, PatientView view, int* x, int* y) {
 // reader that turns them to left, posterior, superior shows the corner where it belongs.
 Grid TurnedGrid() {
     Grid grid;
-    grid.dims[0] = 9;
-    grid.dims[1] = 7;
-    grid.dims[2] = 6;
+    grid.dims[0] = 9, grid.dims[1] = 7, grid.dims[2] = 6;
     const double steps[3][3] = {{0, -1.5, 0}, {-1, 0, 0}, {0, 0, 2}};
-    for (int a = 0; a < 3; ++a)
-        for (int w = 0; w < 3; ++w)
-            grid.step[a][w] = steps[a][w];
+    std::memcpy(grid.step, steps, sizeof steps);
     return grid;
 }
 
-struct FormatCase {
-    const char* name;
-    std::function<std::string(const std::string& folder, const Grid& grid)> write;
-    bool patientFrame;
-};
+enum class Writer { Dicom, Nifti, NrrdLps, NrrdRas, NiftiBare };
+
+// The grid written by `writer` into `folder`; returns the path to load.
+std::string Write(Writer writer, const std::string& folder, const Grid& grid) {
+    scantest::DicomSeriesLayout layout;
+    layout.uid = "1.2.826.0.1.3680043.2.1125.1.2001";
+    switch (writer) {
+        case Writer::Dicom:
+            scantest::WriteDicomSeries(folder, grid, layout);
+            return folder;
+        case Writer::Nifti:
+        case Writer::NiftiBare:
+            scantest::WriteNifti<int16_t>(folder + "/v.nii", grid, DT_INT16, 0.0, 0.0,
+                                          writer == Writer::Nifti);
+            return folder + "/v.nii";
+        default:
+            scantest::WriteNrrd<int16_t>(folder + "/v.nrrd", grid, nrrdTypeShort, false,
+                                         writer == Writer::NrrdRas);
+            return folder + "/v.nrrd";
+    }
+}
 
 TEST(PatientViewTest, CornerLandsWhereEachViewPutsItForEveryReader) {
-    const FormatCase formats[] = {
-        {"DICOM",
-         [](const std::string& folder, const Grid& grid) {
-             scantest::DicomSeriesLayout layout;
-             layout.uid = "1.2.826.0.1.3680043.2.1125.1.2001";
-             scantest::WriteDicomSeries(folder, grid, layout);
-             return folder;
-         },
-         true},
-        {"NIfTI",
-         [](const std::string& folder, const Grid& grid) {
-             scantest::WriteNifti<int16_t>(folder + "/v.nii", grid, DT_INT16, 0.0, 0.0);
-             return folder + "/v.nii";
-         },
-         true},
-        {"NRRD LPS",
-         [](const std::string& folder, const Grid& grid) {
-             scantest::WriteNrrd<int16_t>(folder + "/v.nrrd", grid, nrrdTypeShort, false);
-             return folder + "/v.nrrd";
-         },
-         true},
-        {"NRRD RAS",
-         [](const std::string& folder, const Grid& grid) {
-             scantest::WriteNrrd<int16_t>(folder + "/v.nrrd", grid, nrrdTypeShort, true, true);
-             return folder + "/v.nrrd";
-         },
-         true},
-        {"NIfTI without orientation",
-         [](const std::string& folder, const Grid& grid) {
-             scantest::WriteNifti<int16_t>(folder + "/v.nii", grid, DT_INT16, 0.0, 0.0, false);
-             return folder + "/v.nii";
-         },
-         false},
-    };
-    for (const FormatCase& format : formats) {
+    const struct {
+        const char* name;
+        Writer writer;
+        bool patientFrame;  // false: file axes as they are, no corner to look for
+    } formats[] = {{"DICOM", Writer::Dicom, true},
+                   {"NIfTI", Writer::Nifti, true},
+                   {"NRRD LPS", Writer::NrrdLps, true},
+                   {"NRRD RAS", Writer::NrrdRas, true},
+                   {"NIfTI without orientation", Writer::NiftiBare, false}};
+    for (const auto& format : formats) {
         SCOPED_TRACE(format.name);
-        const Grid grid = TurnedGrid();
-        const std::string path = format.write(scantest::TempFolder("patient"), grid);
+        const std::string path =
+            Write(format.writer, scantest::TempFolder("patient"), TurnedGrid());
         ScanInfo info;
         std::unique_ptr<VolumeData> volume = LoadScan(path, ScanLoadOptions(), &info);
         EXPECT_EQ(info.patientFrame, format.patientFrame);
-        if (!format.patientFrame) continue;  // its axes are the file's: no corner to look for
+        if (!format.patientFrame) continue;
         for (const ViewCase& view : kViews) {
             SCOPED_TRACE(view.name);
             int x = -1, y = -1;
