@@ -101,6 +101,7 @@ TEST(TransferFunctionFile, BadFilesNameFileAndLineAndChangeNothing) {
         {"kestrel-transfer-function 2\n", "1: unsupported format version 2"},
         {"kestrel-transfer-function 1\nrange 5 5\n", "2: range must be finite with min < max"},
         {"kestrel-transfer-function 1\nrange 0 1e39\n", "2: range must be finite"},
+        {"kestrel-transfer-function 1\nrange -3e38 3e38\n", "2: range is too wide"},
         {"kestrel-transfer-function 1\nrange 0 1\nsamples 1\n", "3: 'samples' needs a whole"},
         {"kestrel-transfer-function 1\nrange 0 1\nsamples 2.5\n", "3: 'samples' needs a whole"},
         {"kestrel-transfer-function 1\nrange 0 1\npoint 0 0 0 0 0\n", "3: 'point' before"},
