@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "InputFile.h"
 #include "VolumeData.h"
 
 namespace {
@@ -47,18 +48,18 @@ long long FileLength(const std::string& path, FILE* file) {
     return length;
 }
 
-// Opens a regular file. A folder or a special file (a pipe, a device) is refused by name before
-// opening: opening a pipe would wait for a writer, and neither has a length to check.
+// Opens a regular file. A folder or a special file (a pipe, a device) is refused by name without
+// blocking: opening a pipe would wait for a writer, and neither has a length to check.
 FILE* OpenForReading(const std::string& path) {
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0) {
-        if (S_ISDIR(info.st_mode)) throw InputError(path + ": is a folder, not a volume file");
-        if (!S_ISREG(info.st_mode)) {
-            throw InputError(path + ": is not a regular file (a pipe or a device)");
+    std::string why;
+    FILE* file = OpenRegularFile(path, &why);
+    if (file == nullptr) {
+        struct stat info;
+        if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+            throw InputError(path + ": is a folder, not a volume file");
         }
+        throw InputError(path + ": " + why);
     }
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) throw InputError(path + ": cannot open (" + SystemError() + ")");
     return file;
 }
 
