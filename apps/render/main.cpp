@@ -75,9 +75,10 @@ int InspectOrConvert(RenderOptions& options) {
         std::fputs(
             DescribeVolume(options.volume.description, *volume, options.volume.scanInfo).c_str(),
             stdout);
-        // The histogram's threshold and percentiles, which the views start from.
+        // The histogram's threshold and percentiles, which the views start from (a header-only
+        // load has no samples to count).
         std::fputs(volume->GetData() != nullptr
-                       ? DescribeDataDefaults(options.volume.defaults).c_str()
+                       ? DescribeDataDefaults(ComputeDataDefaults(*volume)).c_str()
                        : "percentiles: computed when rendering (the samples were not read)\n",
                    stdout);
     }
