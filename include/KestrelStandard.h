@@ -15,9 +15,11 @@
 #include "DataType.h"
 #include "VolumeData.h"
 #include "CoherentVolume.h"
+#include "VolumeHistogram.h"
 
 // Rendering set-up
 #include "SceneParam.h"
+#include "PatientView.h"
 #include "VRSceneParam.h"
 #include "VRImage.h"
 #include "BasicLightParam.h"
