@@ -228,6 +228,26 @@ void MirrorValues(T* samples, std::size_t count) {
     }
 }
 
+// samples(x, y, z) <-> samples(x', y', z') with c' = n - 1 - c on each flipped axis: every
+// sample has one partner (itself on a middle plane), so each pair is swapped once.
+template <typename T>
+void ReverseInPlace(T* samples, const int dims[3], const bool flipped[3]) {
+    const std::size_t row = std::size_t(dims[0]);
+    const std::size_t slice = row * std::size_t(dims[1]);
+    for (int z = 0; z < dims[2]; ++z) {
+        const int z2 = flipped[2] ? dims[2] - 1 - z : z;
+        for (int y = 0; y < dims[1]; ++y) {
+            const int y2 = flipped[1] ? dims[1] - 1 - y : y;
+            T* a = samples + std::size_t(z) * slice + std::size_t(y) * row;
+            T* b = samples + std::size_t(z2) * slice + std::size_t(y2) * row;
+            for (int x = 0; x < dims[0]; ++x) {
+                const int x2 = flipped[0] ? dims[0] - 1 - x : x;
+                if (b + x2 > a + x) std::swap(a[x], b[x2]);
+            }
+        }
+    }
+}
+
 std::string AxisList(const int order[3]) {
     std::string text;
     for (int i = 0; i < 3; ++i) {
@@ -297,6 +317,14 @@ void TurnToScannerAxes(const StoredVolume& stored, VolumeData& volume, ScanInfo&
         }
         volume.SetDimensions(dims);
         volume.SetSpacings(spacings);
+        return;
+    }
+    if (!permuted) {
+        // Reversals only: swapped in place, so memory stays at the volume's size.
+        VisitKestrel(volume.GetDataType(), [&](auto tag) {
+            using T = decltype(tag);
+            ReverseInPlace(static_cast<T*>(volume.GetData()), stored.dims, info.axisFlipped);
+        });
         return;
     }
 
