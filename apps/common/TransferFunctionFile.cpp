@@ -212,12 +212,12 @@ void LoadTransferFunctionFile(const std::string& path, RGBATransferFunction1D& f
     if (file == nullptr) throw InputError(path + ": " + why);
     std::string text;
     char buffer[4096];
-    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
-        text.append(buffer, std::size_t(file.gcount()));
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) {
+        text.append(buffer, n);
         if (text.size() > kMaxFileBytes)
             throw InputError(path + ": larger than 1 MiB: not a transfer-function file");
     }
-    if (file.bad()) throw InputError(path + ": read error");
+    if (std::ferror(file.get())) throw InputError(path + ": read error");
     // Parse everything first: a bad file changes nothing.
     ApplyTransferFunction(ParseTransferFunction(text, path), function);
 }
