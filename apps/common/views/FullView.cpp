@@ -1,6 +1,6 @@
 // The full volume-rendering view: emission and absorption through an editable transfer function,
-// with optional shading (and, on KestrelCUDA, pre-integration), and keys for the shading and the
-// light drag.
+// with optional shading, pre-integration and (on the CPU) a per-pixel ray start offset, and keys
+// for the shading, the pre-integration and the light drag.
 #include <cfloat>
 #include <cstdio>
 #include <memory>
@@ -37,8 +37,9 @@ public:
         std::string text = ", transfer function " + functionName + ", shading " +
                            (this->GetShade() ? "on" : "off") + ", sample distance " +
                            cmdline::Number(this->GetKernelModule().sampleDistance);
-        if constexpr (std::is_same_v<FullScene, CUDAFullVRScene>) {
-            if (this->GetPreintegration()) text += ", pre-integrated";
+        if (this->GetPreintegration()) text += ", pre-integrated";
+        if constexpr (std::is_same_v<FullScene, FullVRScene>) {
+            if (!this->GetJitter()) text += ", no jitter";
         }
         return text;
     }
@@ -91,16 +92,17 @@ public:
                 ->type_name("D")
                 ->check(cmdline::Float(1e-6, 1e6, "the sample distance"));
         group.add_flag("--preintegration", preintegration_,
-                       "with --gpu: composite the segments between samples through a "
-                       "pre-integrated table of the transfer function (more accurate at large "
-                       "sample distances)");
+                       "composite the segments between samples through a pre-integrated table of "
+                       "the transfer function (no wood grain on steep opacity ramps, more "
+                       "accurate at large sample distances)");
+        group.add_flag("--no-jitter", noJitter_,
+                       "start every ray's samples at its entry into the volume instead of at a "
+                       "per-pixel offset (which turns banding into fine noise; the CPU full view "
+                       "only)");
     }
 
     // The function is read here, so that a bad file fails before any volume is loaded.
     void CheckOptions() override {
-        if (preintegration_ && !gpu_)
-            throw InputError(
-                "--preintegration: only with --gpu (the pre-integrated tables are KestrelCUDA's)");
         if (function_.empty()) return;
         RGBATransferFunction1D probe;
         if (!LoadTransferFunctionPreset(function_, probe))
@@ -116,7 +118,7 @@ public:
                "  h           shading on / off\n"
                "  l           left drag turns the light / the camera (toggle)\n"
                "  r           reset the camera (initial rotation, zoom and position)\n"
-               "  i           pre-integration on / off (with --gpu)\n"
+               "  i           pre-integration on / off\n"
                "  the transfer-function editor: click adds a point, drag moves it, right click\n"
                "  deletes it; colour, presets, save and load in its panel\n";
     }
@@ -151,8 +153,9 @@ public:
                 LimitSampleDistance(sampleDistance_, *volume, "--sample-distance");
         lighting().ApplyTo(scene);
         if (crop != nullptr) scene.SetCroppingBounds(crop);
-        if constexpr (std::is_same_v<Scene, OffscreenFullFrame<CUDAFullVRScene>>)
-            scene.SetPreintegration(preintegration_);
+        scene.SetPreintegration(preintegration_);
+        if constexpr (std::is_same_v<Scene, OffscreenFullFrame<FullVRScene>>)
+            scene.SetJitter(!noJitter_);
     }
 
 private:
@@ -175,17 +178,11 @@ private:
                 ResetCamera(full, StartRotation());
                 break;
             case kPreintegration:
-                if constexpr (std::is_same_v<Scene, OffscreenFullFrame<CUDAFullVRScene>>) {
-                    full.SetPreintegration(!full.GetPreintegration());
-                    std::printf("kestrel-viewer: pre-integration %s\n",
-                                full.GetPreintegration() ? "on" : "off");
-                    std::fflush(stdout);
-                    break;
-                } else {
-                    std::printf("kestrel-viewer: pre-integration needs --gpu\n");
-                    std::fflush(stdout);
-                    return true;
-                }
+                full.SetPreintegration(!full.GetPreintegration());
+                std::printf("kestrel-viewer: pre-integration %s\n",
+                            full.GetPreintegration() ? "on" : "off");
+                std::fflush(stdout);
+                break;
             default:
                 return false;
         }
@@ -198,6 +195,7 @@ private:
     float sampleDistance_ = 0.0f;  // --sample-distance
     CLI::Option* sampleDistanceOption_ = nullptr;
     bool preintegration_ = false;  // --preintegration
+    bool noJitter_ = false;        // --no-jitter
     bool lightDrag_ = false;       // the 'l' toggle
 };
 
