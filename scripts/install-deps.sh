@@ -11,6 +11,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libimgui-dev
   clang libclang-rt-14-dev clang-format
   xvfb xauth libgl1-mesa-dri xdotool x11-utils
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-pip python3-setuptools
+  python3-wheel
 )
 if [ "${KESTREL_WITH_PEER:-0}" = 1 ]; then
   packages+=(python3-vtk9 python3-numpy)

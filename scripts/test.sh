@@ -36,6 +36,23 @@ ctest --test-dir build/release --output-on-failure -j "$KESTREL_JOBS" --timeout 
   tee build/release.ctest.log
 release_summary=$(grep -E 'tests passed|tests failed' build/release.ctest.log | tail -1)
 
+echo "== Python package: pip install into build/python-site, then its pytest suite"
+# Debian's interpreter (numpy, pybind11 and pytest come from Debian, not from a package index).
+rm -rf build/python-site
+KESTREL_PYTHON_BUILD_DIR="$KESTREL_ROOT/build/python-package" /usr/bin/python3 -m pip install \
+  --no-build-isolation --no-deps --target build/python-site . >build/python-install.log 2>&1 ||
+  { tail -40 build/python-install.log; exit 1; }
+(KESTREL_RENDER="$KESTREL_ROOT/build/release/bin/kestrel-render" PYTHONPATH=build/python-site \
+  /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests || true) | tee build/python.pytest.log
+# pytest's closing line, e.g. "2 failed, 40 passed, 1 error in 9.1s"
+python_summary=$(tail -1 build/python.pytest.log)
+python_passed=$(grep -oE '[0-9]+ passed' <<<"$python_summary" | cut -d' ' -f1)
+python_failed=$(grep -oE '[0-9]+ (failed|errors?)' <<<"$python_summary" |
+  awk '{n += $1} END {print n + 0}')
+python_passed=${python_passed:-0}
+python_failed=${python_failed:-0}
+[ "$python_passed" -gt 0 ] || python_failed=$((python_failed + 1))  # the suite did not run
+
 echo "== installed package and example host"
 rm -rf build/stage build/example
 cmake --install build/release --prefix build/stage >/dev/null
@@ -127,6 +144,7 @@ grep -h "KestrelCUDA:" build/release.configure.log | sed 's/^-- /release build: 
 echo "release:   $release_summary"
 echo "sanitized: $asan_summary"
 echo "threads:   $tsan_passed kernel and set-up tests passed under ThreadSanitizer, $tsan_failed suites failed"
+echo "python:    $python_passed passed, $python_failed failed (pytest python/tests)"
 # One closing line over both runs: "N passed, N failed".
 total_passed=0
 total_failed=0
@@ -136,8 +154,8 @@ for summary in "$release_summary" "$asan_summary"; do
   total_passed=$((total_passed + total - failed))
   total_failed=$((total_failed + failed))
 done
-total_passed=$((total_passed + tsan_passed))
-total_failed=$((total_failed + tsan_failed))
+total_passed=$((total_passed + tsan_passed + python_passed))
+total_failed=$((total_failed + tsan_failed + python_failed))
 echo "paraview:  $paraview_passed passed, $paraview_failed failed (serial against mpirun pictures)"
 total_passed=$((total_passed + paraview_passed))
 total_failed=$((total_failed + paraview_failed))

@@ -84,6 +84,9 @@ public:
                                        this->viewport[1], background);
     }
 
+    const VRImage* FrameImage() override { return DrawnImage(this->GetKernelModule().image); }
+    void ClearColour(float rgb[3]) override { BackgroundColour(rgb); }
+
 protected:
     // What casts the frames, for Title: nothing for the CPU scenes, the GPU library's back end
     // for a GPU twin.

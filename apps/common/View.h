@@ -19,6 +19,7 @@ class AbstractScene;
 class CoherentVolume;
 class RGBATransferFunction1D;
 class VolumeData;
+class VRImage;
 
 // The camera placement of kestrel-render, applied through the scene's camera operations.
 struct ViewAngles {
@@ -44,6 +45,10 @@ public:
     // What was drawn, for the tool's report: "MIP", then e.g. ", window 1 / 0.5".
     virtual std::string Title() const = 0;
     virtual std::string Settings() const = 0;
+    // The cast frame's float image (premultiplied RGBA, rows bottom-up, at its window rectangle)
+    // and the colour Composite clears to, for hosts that composite on their own (null: none).
+    virtual const VRImage* FrameImage() { return nullptr; }
+    virtual void ClearColour(float rgb[3]) { rgb[0] = rgb[1] = rgb[2] = 0.0f; }
 };
 
 // Light and background settings shared by the shaded views: one set of options on the command
