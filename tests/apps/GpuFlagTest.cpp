@@ -58,11 +58,16 @@ TEST(GpuFlag, RenderDrawsTheCPUPicturesAndNamesTheBackEnd) {
 
 // The pre-integrated full view says so and draws the post-classified picture up to the sampling
 // difference of the two methods (at most 12 of 255 per channel at the default sample distance,
-// measured 7), both without the CPU's per-pixel start offset; without --gpu the CPU draws the
-// same pre-integrated picture.
+// measured 7, through a grey ramp over the phantom's values), both without the CPU's per-pixel
+// start offset; without --gpu the CPU draws the same pre-integrated picture.
 TEST(GpuFlag, PreintegrationDrawsTheFullViewOnBoth) {
     const std::string folder = TempFolder("gpupre");
-    const std::vector<std::string> full = {"--view", "full", "--azimuth", "25", "--no-jitter"};
+    const std::string ramp =
+        "kestrel-transfer-function 1\nrange 0 3500\nsamples 256\n"
+        "point 0 0 0 0 0\npoint 3500 1 1 1 0.5\n";
+    WriteBytes(folder + "/ramp.ktf", ramp.data(), ramp.size());
+    const std::vector<std::string> full = {"--view",      "full", "--azimuth",         "25",
+                                           "--no-jitter", "--tf", folder + "/ramp.ktf"};
     std::vector<std::string> preintegrated = full;
     preintegrated.push_back("--preintegration");
     const RunResult post = Render(folder + "/post.png", full, false);
