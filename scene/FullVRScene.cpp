@@ -65,8 +65,10 @@ void FullVRScene::RenderContent() {
         return;
     }
     if (!SetUpCast()) return;
-    // Coarse frames sample at twice the distance; the kernel corrects the opacities for it.
-    core.CastProgressive(kernelModule, quality, kCoarseDistanceFactor, [this](float factor) {
+    // Coarse frames sample at twice the distance; the kernel corrects the opacities for it. The
+    // pre-integrated table holds one segment length, so with it only the rays are fewer.
+    const float coarseDistanceFactor = kernelModule.preintegration ? 1.0f : kCoarseDistanceFactor;
+    core.CastProgressive(kernelModule, quality, coarseDistanceFactor, [this](float factor) {
         const float distance = kernelModule.sampleDistance;
         kernelModule.sampleDistance = distance * factor;
         VolumeSceneCore::RenderKernel(kernelModule, true);
