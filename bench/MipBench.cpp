@@ -40,6 +40,12 @@
 // median 78 ms, min 56 ms; VTK Render() median 95 ms, min 70 ms (the mapper's
 // own time 78 / 54 ms): ratio 0.82 against Render(), 0.99 against the
 // mapper's time. With VTK sampling every half voxel its Render() takes 163 ms.
+// Then the pixel loop in 16 x 16 tiles taken from a shared counter instead of interleaved
+// columns: twelve images bit-identical (cmp on KESTREL_MIP_DUMP). bench/compare_mip.sh with the
+// build after, then before (2 rounds each, load average about 3): Kestrel grid processor time
+// 142.9 -> 122.5 ms per frame, ratio to VTK's processor time 0.61 -> 0.51; the wall-time ratios
+// (0.80 -> 0.73 median, 0.78 -> 0.87 min) moved with the machine's other load (VTK's own median
+// 98 -> 161 ms between the two runs). The MIP target of 0.4 is not reached.
 //
 // Environment (used by the peer script):
 //   KESTREL_MIP_RAW=<path>   write the phantom's samples there (raw uint16, x fastest)
