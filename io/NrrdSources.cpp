@@ -143,17 +143,19 @@ bool SkipLines(std::FILE* file, long lines) {
 }
 
 // Compressed data must begin with its format's magic bytes: zlib and teem would otherwise pass
-// plain bytes through as if they had been inflated.
+// plain bytes through as if they had been inflated. A gzip header also names deflate (8) and
+// leaves its reserved flag bits clear; teem's gzip reader leaks its buffers on other headers.
 void CheckMagic(const std::string& path, const NrrdSources& found, const NrrdSource& source) {
     const bool gzip = found.encoding == NrrdEncoding::Gzip;
     if (!gzip && found.encoding != NrrdEncoding::Bzip2) return;
     FilePtr file = OpenChecked(path, source.file);
-    unsigned char head[3] = {0, 0, 0};
+    unsigned char head[4] = {0, 0, 0, 0};
     const bool read = std::fseek(file.get(), long(source.start), SEEK_SET) == 0 &&
                       SkipLines(file.get(), found.lineSkip) &&
-                      std::fread(head, 1, 3, file.get()) == 3;
-    const bool good = gzip ? head[0] == 0x1f && head[1] == 0x8b
-                           : head[0] == 'B' && head[1] == 'Z' && head[2] == 'h';
+                      std::fread(head, 1, 4, file.get()) == 4;
+    const bool good =
+        gzip ? head[0] == 0x1f && head[1] == 0x8b && head[2] == 8 && (head[3] & 0xe0) == 0
+             : head[0] == 'B' && head[1] == 'Z' && head[2] == 'h';
     if (!read || !good) {
         throw ScanError(
             path + ": " + (source.file == path ? "" : "data file " + source.file + ": ") +
@@ -256,6 +258,11 @@ void VisitType(StoredType type, F&& visit) {
     }
 }
 
+bool IsNrrdMagic(const std::string& line) {
+    return line.size() == 8 && line.compare(0, 7, "NRRD000") == 0 && line[7] >= '1' &&
+           line[7] <= '5';
+}
+
 }  // namespace
 
 NrrdSources FindNrrdSources(const std::string& path) {
@@ -265,7 +272,13 @@ NrrdSources FindNrrdSources(const std::string& path) {
     std::int64_t extras = 0;
     bool list = false;
     std::vector<std::string> listed;
-    ReadLine(file.get(), line);  // the magic, checked by format detection and teem
+    // teem takes some malformed magics (NRRD00nan04) for another format and leaks while reading
+    // them; only the versions it writes are passed on.
+    if (!ReadLine(file.get(), line) || !IsNrrdMagic(line)) {
+        throw ScanError(path +
+                        ": not a readable NRRD file (the first line is not NRRD0001 .. "
+                        "NRRD0005)");
+    }
     found.headerLines = 1;
     while (ReadLine(file.get(), line)) {
         ++found.headerLines;

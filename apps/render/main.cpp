@@ -44,18 +44,33 @@ std::unique_ptr<VolumeData> LoadVolume(RenderOptions& options) {
     }
 }
 
-// What --info alone needs: of a NIfTI or NRRD file only the header, else the whole volume.
-std::unique_ptr<VolumeData> LoadHeader(RenderOptions& options) {
+// --info reads the samples (for the value range and the percentiles the views start from) only
+// when the header declares at most this much: a header that claims gigabytes in a small or
+// compressed file is described without inflating it.
+constexpr double kInfoSampleBytes = 512.0 * 1024 * 1024;
+
+double SampleBytes(VolumeData& volume) {
+    int dims[3];
+    volume.GetDimensions(dims);
+    return double(volume.GetDataType().bitCount / 8) * dims[0] * double(dims[1]) * dims[2];
+}
+
+// What --info alone needs: of a NIfTI or NRRD file the header first, and its samples too when
+// they are of a reasonable size; of any other volume the whole of it.
+std::unique_ptr<VolumeData> LoadForInfo(RenderOptions& options) {
     VolumeOptions& volume = options.volume;
     if (volume.file.empty()) return LoadVolume(options);
+    std::unique_ptr<VolumeData> header;
     try {
         volume.description = volume.file;
-        return LoadVolumeFile(volume.file, {volume.series, volume.volumeNumber, true},
-                              &volume.scanInfo);
+        header = LoadVolumeFile(volume.file, {volume.series, volume.volumeNumber, true},
+                                &volume.scanInfo);
     } catch (const InputError& error) {
         Fail(kExitBadInput, error.what());
         return nullptr;
     }
+    if (header->GetData() != nullptr || SampleBytes(*header) > kInfoSampleBytes) return header;
+    return LoadVolume(options);
 }
 
 // --info and --convert: load, describe or write, render nothing.
@@ -69,7 +84,7 @@ int InspectOrConvert(RenderOptions& options) {
             return Fail(kExitBadInput, reason);
     }
     const std::unique_ptr<VolumeData> volume =
-        options.convertPath.empty() ? LoadHeader(options) : LoadVolume(options);
+        options.convertPath.empty() ? LoadForInfo(options) : LoadVolume(options);
     if (volume == nullptr) return kExitBadInput;
     if (options.info) {
         std::fputs(

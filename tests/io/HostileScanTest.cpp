@@ -65,6 +65,8 @@ TEST(HostileScanTest, EachBadFileIsRefusedInOneLineWithoutHanging) {
     scantest::WriteText(dir + "/keys.nrrd", kHead + "encoding: raw\nendian: little\n" + keys +
                                                 "\n" + std::string(16, '\0'));
     cases.push_back({dir + "/keys.nrrd", "more than 4096 comments and key/value lines"});
+    scantest::WriteText(dir + "/magic.nrrd", "NRRD00nan04\ntype: short\n");  // teem leaked
+    cases.push_back({dir + "/magic.nrrd", "the first line is not NRRD0001 .. NRRD0005"});
     scantest::WriteText(dir + "/giga.nrrd",
                         "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 1000 1000 1000\n"
                         "encoding: ascii\n\n1 2 3\n");
@@ -154,6 +156,13 @@ TEST(HostileScanTest, SamplesAreKeptAndAssumptionsNoted) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("dimensions:  1000 x 1000 x 500"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("values:      not read"), std::string::npos) << r.out;
+    // A header of a sane size: the samples are read for the range and the percentiles.
+    scantest::WriteNifti<int16_t>(dir + "/small.nii", grid, DT_INT16, 0, 0);
+    const apptest::RunResult small =
+        apptest::RunApp({apptest::RenderExe(), "--info", dir + "/small.nii"}, false, kCaseSeconds);
+    EXPECT_EQ(small.code, 0) << small.err;
+    EXPECT_EQ(small.out.find("not read"), std::string::npos) << small.out;
+    EXPECT_NE(small.out.find("percentiles: "), std::string::npos) << small.out;
 }
 
 // A DICOM series among a pipe, a link to a device, a link loop and a link to /proc: the series
