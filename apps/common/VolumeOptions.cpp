@@ -18,17 +18,6 @@ bool Given(const CLI::App& app, const char* name) {
     return app.count(name) > 0;
 }
 
-// Spacings outside [kMinSpacing, kMaxSpacing] overflow or underflow the camera maths.
-void CheckSpacings(const float spacings[3], const std::string& where) {
-    for (int a = 0; a < 3; ++a) {
-        if (!(spacings[a] >= kMinSpacing && spacings[a] <= kMaxSpacing)) {
-            throw InputError(where + ": spacing " + cmdline::Number(spacings[a]) +
-                             " is outside the usable range " + cmdline::Number(kMinSpacing) +
-                             " to " + cmdline::Number(kMaxSpacing));
-        }
-    }
-}
-
 // Samples of a float volume that are NaN or infinite.
 long long NonFiniteSamples(const VolumeData& volume) {
     if (!volume.GetDataType().isFloat || volume.GetData() == nullptr) return 0;
@@ -43,6 +32,16 @@ long long NonFiniteSamples(const VolumeData& volume) {
 }
 
 }  // namespace
+
+void CheckSpacings(const float spacings[3], const std::string& where) {
+    for (int a = 0; a < 3; ++a) {
+        if (!(spacings[a] >= kMinSpacing && spacings[a] <= kMaxSpacing)) {
+            throw InputError(where + ": spacing " + cmdline::Number(spacings[a]) +
+                             " is outside the usable range " + cmdline::Number(kMinSpacing) +
+                             " to " + cmdline::Number(kMaxSpacing));
+        }
+    }
+}
 
 void VolumeOptions::AddTo(CLI::App& app) {
     app.add_option("VOLUME", file,

@@ -47,6 +47,9 @@ struct VolumeOptions {
 // precision for every grid a volume can have (up to 2^31 voxels along an axis).
 constexpr float kMinSpacing = 1e-6f;
 constexpr float kMaxSpacing = 1e6f;
+// Throws InputError "<where>: spacing S is outside the usable range ..." for a spacing outside
+// [kMinSpacing, kMaxSpacing]: it would overflow or underflow the camera maths.
+void CheckSpacings(const float spacings[3], const std::string& where);
 // Magnifications whose camera maths stays finite and meaningful.
 constexpr float kMinZoom = 1e-4f;
 constexpr float kMaxZoom = 1e4f;

@@ -52,17 +52,6 @@ std::string BufferFormat(const DataType& type) {
     }
 }
 
-// Spacings the camera maths can use, as the tools require of every volume.
-void CheckSpacings(const float spacings[3], const std::string& where) {
-    for (int a = 0; a < 3; ++a) {
-        if (!(spacings[a] >= kMinSpacing && spacings[a] <= kMaxSpacing)) {
-            throw InputError(where + ": spacing " + cmdline::Number(spacings[a]) +
-                             " is outside the usable range " + cmdline::Number(kMinSpacing) +
-                             " to " + cmdline::Number(kMaxSpacing));
-        }
-    }
-}
-
 void SetSpacing(PyVolume& self, const std::vector<float>& spacing) {
     if (spacing.size() != 3) throw InputError("spacing: needs three values (sx, sy, sz)");
     CheckSpacings(spacing.data(), "spacing");

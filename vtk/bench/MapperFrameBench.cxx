@@ -38,6 +38,7 @@
 
 #include "HeadPhantom.h"
 #include "VolumeData.h"
+#include "RampProperty.h"
 #include "vtkKestrelVolumeMapper.h"
 
 namespace {
@@ -96,21 +97,8 @@ int main(int argc, char** argv) {
         }
     }
     vtkSmartPointer<vtkImageData> image = LoadVolume(options);
-    double range[2];
-    image->GetScalarRange(range);
-    const double span = range[1] - range[0];
-    vtkNew<vtkColorTransferFunction> colour;
-    colour->AddRGBPoint(range[0], 0.0, 0.0, 0.0);
-    colour->AddRGBPoint(range[0] + 0.3 * span, 0.9, 0.4, 0.2);
-    colour->AddRGBPoint(range[1], 1.0, 1.0, 0.9);
-    vtkNew<vtkPiecewiseFunction> opacity;
-    opacity->AddPoint(range[0] + 0.1 * span, 0.0);
-    opacity->AddPoint(range[0] + 0.5 * span, 0.1);
-    opacity->AddPoint(range[1], 0.6);
     vtkNew<vtkVolumeProperty> property;
-    property->SetColor(colour);
-    property->SetScalarOpacity(opacity);
-    property->SetInterpolationTypeToLinear();
+    SetRampProperty(image, property);
 
     vtkNew<vtkKestrelVolumeMapper> kestrel;
     vtkNew<vtkFixedPointVolumeRayCastMapper> fixedPoint;
