@@ -46,9 +46,11 @@ KESTREL_PYTHON_BUILD_DIR="$KESTREL_ROOT/build/python-package" /usr/bin/python3 -
   /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests || true) | tee build/python.pytest.log
 # pytest's closing line, e.g. "2 failed, 40 passed, 1 error in 9.1s"
 python_summary=$(tail -1 build/python.pytest.log)
-python_passed=$(grep -oE '[0-9]+ passed' <<<"$python_summary" | cut -d' ' -f1)
-python_failed=$(grep -oE '[0-9]+ (failed|errors?)' <<<"$python_summary" |
-  awk '{n += $1} END {print n + 0}')
+# (awk, not grep: a line without failures must not end the script under pipefail)
+python_passed=$(awk '{for (i = 2; i <= NF; i++) if ($i ~ /^passed/) n += $(i - 1)} END {print n + 0}' \
+  <<<"$python_summary")
+python_failed=$(awk '{for (i = 2; i <= NF; i++) if ($i ~ /^(failed|errors?)/) n += $(i - 1)}
+  END {print n + 0}' <<<"$python_summary")
 python_passed=${python_passed:-0}
 python_failed=${python_failed:-0}
 [ "$python_passed" -gt 0 ] || python_failed=$((python_failed + 1))  # the suite did not run
