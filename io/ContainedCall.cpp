@@ -98,6 +98,7 @@ bool ReadAll(int fd, char* data, std::size_t size, bool limited = false,
     return true;
 }
 
+#ifndef KESTREL_SANITIZED
 // The caller's address space in bytes (the first field of /proc/self/statm is in pages).
 std::size_t AddressSpaceBytes() {
     unsigned long pages = 0;
@@ -107,6 +108,7 @@ std::size_t AddressSpaceBytes() {
     }
     return std::size_t(pages) * std::size_t(sysconf(_SC_PAGESIZE));
 }
+#endif
 
 [[noreturn]] void RunChild(const std::function<void(const ContainedOutput&)>& work, int out,
                            int log, std::size_t limit) {

@@ -50,17 +50,6 @@ void ExpectRefused(const RunResult& r, const std::string& mentions) {
     EXPECT_NE(r.err.find(mentions), std::string::npos) << r.err;
 }
 
-bool Sanitized() {
-#if defined(__SANITIZE_ADDRESS__)
-    return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    return true;
-#endif
-#endif
-    return false;
-}
-
 }  // namespace
 
 // A FIFO, devices and folders are refused at once and stay as they were; a symbolic link is
@@ -208,7 +197,8 @@ TEST(FileSafety, ScreenshotKeyNeverReplacesEarlierShots) {
 // A volume larger than the memory the process may have: one line, exit status 1, in both tools
 // (the phantom of 1000^3 16-bit samples needs 2 GB; the limit is 1 GB).
 TEST(FileSafety, OutOfMemoryIsOneLine) {
-    if (Sanitized()) GTEST_SKIP() << "address-space limits do not work under AddressSanitizer";
+    if (AddressSanitized())
+        GTEST_SKIP() << "address-space limits do not work under AddressSanitizer";
     const std::string folder = TempFolder("memory");
     std::vector<std::vector<std::string>> runs = {
         {RenderExe(), "--phantom-size", "1000", "-o", folder + "/out.png"}};
