@@ -100,8 +100,8 @@ KESTREL_HOST_DEVICE inline float CubicMaximum(float A, float B, float C, float D
     const float lowest = -std::numeric_limits<float>::infinity();
     float r[2] = {0.0f, 0.0f};
     const int count = CubicCriticalPoints(A, B, C, r);
-    const float v1 = (count > 0) & (r[0] > s0) & (r[0] < s1) ? f(r[0]) : lowest;
-    const float v2 = (count > 1) & (r[1] > s0) & (r[1] < s1) ? f(r[1]) : lowest;
+    const float v1 = ((count > 0) & (r[0] > s0) & (r[0] < s1)) ? f(r[0]) : lowest;
+    const float v2 = ((count > 1) & (r[1] > s0) & (r[1] < s1)) ? f(r[1]) : lowest;
     if (v1 > result) result = v1;
     if (v2 > result) result = v2;
     return result;
