@@ -22,14 +22,16 @@ class VRImage;
 //                8, 12, 16 whose predicted cast time fits the budget, at the sample distance
 //                times coarseDistanceFactor; drawn bilinearly interpolated up to the rectangle;
 //   refine step  not interacting with a coarse picture of the same camera shown: the next band of
-//                full-quality rows whose cast alone is sized to the budget, laid over it; the last
+//                full-quality rows whose predicted cast fits the budget, laid over it; the last
 //                band makes the picture the full frame, pixel for pixel.
 //
 // The coarse rays come from the full frame's windowToPhysical times a window scaling (coarse
 // window pixel centre i + 1/2 lands on full window pixel centre stride i + 1/2 of the rectangle);
 // the eye is unchanged. Predictions come from the measured cast time per ray of earlier frames
 // (separately for the full and the coarse sample distance) and the measured time spent around
-// the cast (interpolation, drawing), so the choice follows the machine's load.
+// the cast (interpolation, drawing), so the choice follows the machine's load. A band's cost is
+// predicted per row from the shown picture: a pixel with some opacity counts as one ray, one
+// without as a twentieth (its ray left the volume or crossed skipped space).
 //
 // Owns the picture it interpolates and refines into (a VRImage). Not copyable. GL thread only.
 class KESTREL_SCENE_API ProgressiveCast {
@@ -113,6 +115,7 @@ private:
     int pictureRegion[4];   // its rectangle
     int nextRow;            // first row of the picture not yet at full quality
     float msPerRay[2];      // measured cast time per ray: full, coarse distance (0: none yet)
+    float msPerWeight;      // measured full-distance cast time per weighted ray (0: none yet)
     float aroundMs;         // measured time of a frame beside its cast (0: none yet)
     float lastCastMs;       // the current frame's cast time
     Clock::time_point frameStart;

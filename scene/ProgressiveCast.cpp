@@ -18,6 +18,10 @@ constexpr int kUnmeasuredStride = 4;
 constexpr float kNewWeight = 0.5f;
 // The cast keeps at least this part of the budget, however slow drawing was measured.
 constexpr float kLeastCastShare = 0.25f;
+// A ray that shows nothing (outside the volume, or through space the grid skips) costs about this
+// much of one that shows something: refinement bands are sized by what the picture shows, so
+// that a band through the middle of a head costs what one over the empty border does.
+constexpr float kMissWeight = 0.05f;
 
 int CeilDiv(int a, int b) {
     return (a + b - 1) / b;
@@ -31,6 +35,16 @@ bool SameRegion(int const a[4], int const b[4]) {
     return std::memcmp(a, b, 4 * sizeof(int)) == 0;
 }
 
+// The cost weight of `rows` rows of RGBA pixels: 1 a pixel with some opacity, kMissWeight one
+// without.
+float CastWeight(float const* rgba, int width, int rows) {
+    float weight = 0.0f;
+    const std::size_t count = std::size_t(width) * std::size_t(rows);
+    for (std::size_t i = 0; i < count; ++i)
+        weight += rgba[4 * i + 3] > 0.0f ? 1.0f : kMissWeight;
+    return weight;
+}
+
 }  // namespace
 
 ProgressiveCast::ProgressiveCast()
@@ -39,6 +53,7 @@ ProgressiveCast::ProgressiveCast()
       pictureRegion{0, 0, 0, 0},
       nextRow(0),
       msPerRay{0.0f, 0.0f},
+      msPerWeight(0.0f),
       aroundMs(0.0f),
       lastCastMs(0.0f) {
     picture = new VRImage();
@@ -112,12 +127,23 @@ void ProgressiveCast::Plan(FrameQuality const& quality, Matrix4x4 const& fullRay
         return;
     }
     if (!samePicture || nextRow >= height) return;
-    // The next band of full-quality rows whose cast fits the budget (an eighth of the rectangle
-    // before any measurement). Unlike a coarse frame's, the band's cast takes the whole budget:
-    // the drawing around it is paid once per step, and fewer steps bring the full picture sooner.
-    int rows = height / 8;
-    if (msPerRay[0] > 0.0f) rows = int(quality.budgetMs / (msPerRay[0] * float(width)));
-    rows = std::min(std::max(rows, 1), height - nextRow);
+    // The next band of full-quality rows whose cast fits the budget (what the drawing around it
+    // leaves), predicted from what the shown picture has in those rows; an eighth of the
+    // rectangle before any measurement.
+    int rows = std::max(height / 8, 1);
+    const float budget = CastBudgetMs(quality);
+    if (msPerWeight > 0.0f) {
+        float const* const shown = picture->pixels + std::size_t(nextRow) * std::size_t(width) * 4;
+        float predicted = 0.0f;
+        for (rows = 0; nextRow + rows < height; ++rows) {
+            const float row =
+                msPerWeight *
+                CastWeight(shown + std::size_t(rows) * std::size_t(width) * 4, width, 1);
+            if (rows > 0 && predicted + row > budget) break;
+            predicted += row;
+        }
+    }
+    rows = std::min(rows, height - nextRow);
     step.kind = FrameQuality::kRefineStep;
     step.firstRow = nextRow;
     step.rect[1] = region[1] + nextRow;
@@ -134,6 +160,11 @@ void ProgressiveCast::TakeIn(FrameQuality& quality, float const* pixels, float c
     if (pixels != nullptr && rays > 0.0f) {
         float& estimate = msPerRay[step.distanceFactor > 1.0f ? 1 : 0];
         estimate = Blend(estimate, castMs / rays);
+        // Coarse frames at the full distance count too: their rays are the full frame's,
+        // fewer, and they keep the estimate to the camera of the drag.
+        if (step.distanceFactor <= 1.0f)
+            msPerWeight =
+                Blend(msPerWeight, castMs / CastWeight(pixels, step.rect[2], step.rect[3]));
     }
     switch (step.kind) {
         case FrameQuality::kFullFrame:
