@@ -29,6 +29,11 @@ constexpr std::size_t kMaxFileBytes = 1 << 20;
 // MR intensities have no fixed scale: with the data at hand, this preset's points move to the
 // data's percentiles (MakeRelativeMRFunction); CT numbers are absolute, so the CT presets stay.
 const char kRelativePreset[] = "mr-default";
+// The CT presets are written on the scale CT number + 1024. Values below this occur only in
+// Hounsfield units (air is -1000 there, 24 on the shifted scale): on such a volume the CT
+// presets move down by the offset, so that bone stays bone.
+constexpr double kLowestShiftedValue = -500.0;
+constexpr float kCTOffset = 1024.0f;
 
 struct Preset {
     const char* name;
@@ -263,6 +268,14 @@ bool LoadTransferFunctionPreset(const std::string& name, RGBATransferFunction1D&
         MakeRelativeMRFunction(*data, function);
         return true;
     }
-    ApplyTransferFunction(ParseTransferFunction(text, "preset " + name), function);
+    TransferFunctionSettings settings = ParseTransferFunction(text, "preset " + name);
+    const bool ct = name.rfind("ct-", 0) == 0;
+    if (ct && data != nullptr && data->histogram.minValue < kLowestShiftedValue) {
+        settings.minPos -= kCTOffset;
+        settings.maxPos -= kCTOffset;
+        for (TransferFunctionSettings::Point& point : settings.points)
+            point.value -= kCTOffset;
+    }
+    ApplyTransferFunction(settings, function);
     return true;
 }

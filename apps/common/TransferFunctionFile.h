@@ -74,6 +74,7 @@ std::vector<std::string> TransferFunctionPresetNames();
 // The preset's text in the file format; empty for an unknown name.
 std::string TransferFunctionPresetText(const std::string& name);
 // Applies a preset; false (function unchanged) for an unknown name. `data` (may be null) places
-// the MR preset on the volume's percentiles.
+// the MR preset on the volume's percentiles, and moves the CT presets to Hounsfield units
+// (-1024) when the volume has values below -500, which only Hounsfield units have.
 bool LoadTransferFunctionPreset(const std::string& name, RGBATransferFunction1D& function,
                                 const DataDefaults* data = nullptr);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "AppTestUtil.h"
+#include "DataDefaults.h"
 #include "HeadPhantom.h"
 #include "RGBATransferFunction1D.h"
 #include "TransferFunctionFile.h"
@@ -87,6 +88,24 @@ TEST(TransferFunctionFile, EveryPresetLoadsAndTheCTOnesFitThePhantom) {
     EXPECT_EQ(OpacityAt(bone, V::kLens), 0.f);
     EXPECT_GT(OpacityAt(bone, V::kDiploe), 0.3f);
     EXPECT_FALSE(LoadTransferFunctionPreset("no-such-preset", bone));
+
+    // A volume in Hounsfield units (air near -1000) gets the CT presets 1024 lower, so each
+    // tissue of the phantom, moved to Hounsfield units, keeps its opacity; the phantom's own
+    // scale (no value below -500) keeps them where they are.
+    DataDefaults hounsfield, shifted;
+    hounsfield.histogram.minValue = -1024.0;
+    shifted.histogram.minValue = 0.0;
+    for (const char* name : {"ct-soft-tissue-bone", "ct-bone"}) {
+        RGBATransferFunction1D plain, inHU, onPhantom;
+        ASSERT_TRUE(LoadTransferFunctionPreset(name, plain));
+        ASSERT_TRUE(LoadTransferFunctionPreset(name, inHU, &hounsfield));
+        ASSERT_TRUE(LoadTransferFunctionPreset(name, onPhantom, &shifted));
+        for (float value : {V::kAir, V::kScalp, V::kDiploe, V::kCorticalBone, V::kTooth}) {
+            EXPECT_NEAR(OpacityAt(inHU, value - 1024.f), OpacityAt(plain, value), 1e-5f)
+                << name << " at " << value;
+            EXPECT_EQ(OpacityAt(onPhantom, value), OpacityAt(plain, value)) << name;
+        }
+    }
 }
 
 TEST(TransferFunctionFile, BadFilesNameFileAndLineAndChangeNothing) {
