@@ -92,9 +92,9 @@ bool ExpandPattern(const std::string& pattern, long number, std::string* name) {
         pattern.find('%', end) != std::string::npos) {
         return false;
     }
-    const std::string spec = pattern.substr(percent, end - percent) + "ld";
+    const std::string conversion = pattern.substr(percent, end - percent) + "ld";
     char digits[64];
-    std::snprintf(digits, sizeof digits, spec.c_str(), number);
+    std::snprintf(digits, sizeof digits, conversion.c_str(), number);
     *name = pattern.substr(0, percent) + digits + pattern.substr(end + 1);
     return true;
 }
