@@ -35,6 +35,16 @@ retStatus Handle(Call&& call) {
     return status;
 }
 
+// A pointer or special-key handler of the scene, (x, y) or (key, x, y) -> its retStatus.
+template <void (AbstractScene::*Handler)(int, int, retStatus&)>
+retStatus PointerEvent(AbstractScene& scene, int x, int y) {
+    return Handle([&](retStatus& r) { (scene.*Handler)(x, y, r); });
+}
+template <void (AbstractScene::*Handler)(int, int, int, retStatus&)>
+retStatus SpecialKeyEvent(AbstractScene& scene, int key, int x, int y) {
+    return Handle([&](retStatus& r) { (scene.*Handler)(key, x, y, r); });
+}
+
 void BindBaseScenes(py::module_& m) {
     py::class_<retStatus>(m, "RetStatus")
         .def_readonly("redraw", &retStatus::redraw)
@@ -57,37 +67,17 @@ void BindBaseScenes(py::module_& m) {
                  const unsigned char code = KeyCode(key);
                  return Handle([&](retStatus& r) { s.KeyboardUp(code, x, y, r); });
              })
-        .def("Speckey",
-             [](A& s, int key, int x, int y) {
-                 return Handle([&](retStatus& r) { s.Speckey(key, x, y, r); });
-             })
-        .def("SpecialUp",
-             [](A& s, int key, int x, int y) {
-                 return Handle([&](retStatus& r) { s.SpecialUp(key, x, y, r); });
-             })
-        .def("LButtonDown",
-             [](A& s, int x, int y) {
-                 return Handle([&](retStatus& r) { s.LButtonDown(x, y, r); });
-             })
-        .def("LButtonUp",
-             [](A& s, int x, int y) { return Handle([&](retStatus& r) { s.LButtonUp(x, y, r); }); })
-        .def("MButtonDown",
-             [](A& s, int x, int y) {
-                 return Handle([&](retStatus& r) { s.MButtonDown(x, y, r); });
-             })
-        .def("MButtonUp",
-             [](A& s, int x, int y) { return Handle([&](retStatus& r) { s.MButtonUp(x, y, r); }); })
-        .def("RButtonDown",
-             [](A& s, int x, int y) {
-                 return Handle([&](retStatus& r) { s.RButtonDown(x, y, r); });
-             })
-        .def("RButtonUp",
-             [](A& s, int x, int y) { return Handle([&](retStatus& r) { s.RButtonUp(x, y, r); }); })
+        .def("Speckey", &SpecialKeyEvent<&A::Speckey>)
+        .def("SpecialUp", &SpecialKeyEvent<&A::SpecialUp>)
+        .def("LButtonDown", &PointerEvent<&A::LButtonDown>)
+        .def("LButtonUp", &PointerEvent<&A::LButtonUp>)
+        .def("MButtonDown", &PointerEvent<&A::MButtonDown>)
+        .def("MButtonUp", &PointerEvent<&A::MButtonUp>)
+        .def("RButtonDown", &PointerEvent<&A::RButtonDown>)
+        .def("RButtonUp", &PointerEvent<&A::RButtonUp>)
         .def("Wheel",
              [](A& s, int delta) { return Handle([&](retStatus& r) { s.Wheel(delta, r); }); })
-        .def("MouseMove", [](A& s, int x, int y) {
-            return Handle([&](retStatus& r) { s.MouseMove(x, y, r); });
-        });
+        .def("MouseMove", &PointerEvent<&A::MouseMove>);
 
     py::class_<Scene, A>(m, "Scene")
         .def("SetEndoscopy", &Scene::SetEndoscopy)
