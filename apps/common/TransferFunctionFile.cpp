@@ -38,6 +38,7 @@ constexpr float kCTOffset = 1024.0f;
 struct Preset {
     const char* name;
     const char* text;
+    bool shiftedCT;  // written in CT numbers + 1024
 };
 
 // Values on the head phantom's scale (CT number + 1024): air 0, fat 940, soft tissue
@@ -53,7 +54,8 @@ const Preset kPresets[] = {
      "point 1300 0.9 0.8 0.7 0\n"
      "point 1500 0.95 0.9 0.8 0.3\n"
      "point 2400 1 0.98 0.92 0.85\n"
-     "point 4096 1 1 1 0.95\n"},
+     "point 4096 1 1 1 0.95\n",
+     true},
     {"ct-bone",
      "kestrel-transfer-function 1\n"
      "range 0 4096\n"
@@ -61,7 +63,8 @@ const Preset kPresets[] = {
      "point 1300 0.9 0.8 0.7 0\n"
      "point 1600 0.95 0.9 0.8 0.5\n"
      "point 2400 1 0.98 0.92 0.9\n"
-     "point 4096 1 1 1 1\n"},
+     "point 4096 1 1 1 1\n",
+     true},
     {"mr-default",
      "kestrel-transfer-function 1\n"
      "range 0 1024\n"
@@ -69,7 +72,8 @@ const Preset kPresets[] = {
      "point 80 0 0 0 0\n"
      "point 200 0.6 0.5 0.45 0.05\n"
      "point 500 0.9 0.8 0.7 0.25\n"
-     "point 1024 1 1 1 0.6\n"},
+     "point 1024 1 1 1 0.6\n",
+     false},
 };
 
 [[noreturn]] void Fail(const std::string& name, int line, const std::string& what) {
@@ -254,23 +258,31 @@ std::vector<std::string> TransferFunctionPresetNames() {
     return names;
 }
 
-std::string TransferFunctionPresetText(const std::string& name) {
+namespace {
+
+const Preset* FindPreset(const std::string& name) {
     for (const Preset& preset : kPresets)
-        if (name == preset.name) return preset.text;
-    return std::string();
+        if (name == preset.name) return &preset;
+    return nullptr;
+}
+
+}  // namespace
+
+std::string TransferFunctionPresetText(const std::string& name) {
+    const Preset* const preset = FindPreset(name);
+    return preset != nullptr ? preset->text : std::string();
 }
 
 bool LoadTransferFunctionPreset(const std::string& name, RGBATransferFunction1D& function,
                                 const DataDefaults* data) {
-    const std::string text = TransferFunctionPresetText(name);
-    if (text.empty()) return false;
+    const Preset* const preset = FindPreset(name);
+    if (preset == nullptr) return false;
     if (data != nullptr && name == kRelativePreset) {
         MakeRelativeMRFunction(*data, function);
         return true;
     }
-    TransferFunctionSettings settings = ParseTransferFunction(text, "preset " + name);
-    const bool ct = name.rfind("ct-", 0) == 0;
-    if (ct && data != nullptr && data->histogram.minValue < kLowestShiftedValue) {
+    TransferFunctionSettings settings = ParseTransferFunction(preset->text, "preset " + name);
+    if (preset->shiftedCT && data != nullptr && data->histogram.minValue < kLowestShiftedValue) {
         settings.minPos -= kCTOffset;
         settings.maxPos -= kCTOffset;
         for (TransferFunctionSettings::Point& point : settings.points)
