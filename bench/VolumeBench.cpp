@@ -2,7 +2,8 @@
 //   SetData against a plain memcpy of the same 32 MiB,
 //   GetValue per read in sequential (x fastest) and random order, with the
 //   dense buffer read in the same orders as reference,
-//   the block memory held when the outer half of the volume is one value.
+//   the block memory held when the outer half of the volume is one value,
+//   the value histogram the tools derive their defaults from (uint16 and float32).
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
@@ -17,6 +18,7 @@
 
 #include "CoherentVolume.h"
 #include "VolumeData.h"
+#include "VolumeHistogram.h"
 
 namespace {
 
@@ -273,5 +275,30 @@ void BM_OuterHalfConstantMemory(benchmark::State& state) {
     state.counters["dense_MiB"] = double(kBytes) / (1 << 20);
 }
 BENCHMARK(BM_OuterHalfConstantMemory)->Unit(benchmark::kMillisecond);
+
+// VolumeHistogram::Compute on all processors: arg 0 the uint16 test volume, arg 1 the same
+// values as float32.
+void BM_Histogram(benchmark::State& state) {
+    static VolumeData asFloat;
+    VolumeData* volume = &TestVolume(false);
+    if (state.range(0) == 1) {
+        if (asFloat.GetData() == nullptr) {
+            asFloat.SetDataType(VolumeData::dtFloat32);
+            asFloat.SetDimensions(volume->dimensions);
+            asFloat.Allocate();
+            const auto* from = static_cast<const std::uint16_t*>(volume->GetData());
+            std::copy(from, from + kVoxels, static_cast<float*>(asFloat.GetData()));
+        }
+        volume = &asFloat;
+    }
+    VolumeHistogram histogram;
+    for (auto _ : state) {
+        histogram.Compute(volume);
+        benchmark::DoNotOptimize(histogram.total);
+    }
+    if (histogram.total != kVoxels) state.SkipWithError("histogram lost samples");
+    state.counters["bins"] = double(histogram.counts.size());
+}
+BENCHMARK(BM_Histogram)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -97,6 +97,7 @@ public:
 private:
     friend class VolumeFileIO;
     friend class CoherentVolume;
+    friend class VolumeHistogram;
 
     // Replaces the buffer by `buffer` of `bytes` bytes (frees the old one).
     void AdoptBuffer(void* buffer, std::size_t bytes);

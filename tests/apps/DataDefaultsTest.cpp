@@ -120,6 +120,10 @@ TEST(DataDefaultsTest, ThresholdPercentilesWindowAndFunctionsFollowTheHistogram)
     // Background and tissue with a gap between; hot voxels at 300 and 100 times the top.
     CheckMixture<unsigned char>({"uint8", VolumeData::dtUint8, 0.6, 0, 20, 100, 200, 0});
     CheckMixture<unsigned short>({"uint16 hot", VolumeData::dtUint16, 0.6, 0, 20, 100, 200, 6e4});
+    // Signed samples (counted by value with the sign bit flipped) and 32-bit integers.
+    CheckMixture<signed char>({"int8", VolumeData::dtInt8, 0.6, -128, -100, 0, 100, 0});
+    CheckMixture<short>({"int16 CT hot", VolumeData::dtInt16, 0.6, -1024, -990, 0, 1500, 3e4});
+    CheckMixture<int>({"int32 hot", VolumeData::dtInt32, 0.6, -50, 20, 100, 200, 2e5});
     CheckMixture<float>({"float T1", VolumeData::dtFloat32, 0.7, 0, 40, 150, 383, 0});
     CheckMixture<float>({"float T1 hot", VolumeData::dtFloat32, 0.7, 0, 40, 150, 383, 38300});
 }
