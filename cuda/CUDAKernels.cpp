@@ -20,6 +20,7 @@
 #include "MIPVR.h"
 #include "kernels/FullRay.h"
 #include "kernels/KernelFrame.h"
+#include "kernels/PreintegratedRay.h"
 
 namespace {
 
@@ -67,17 +68,27 @@ bool AttachHost(const GpuKernel& gpu, CpuKernel& cpu, bool withGrid = true) {
     return true;
 }
 
+// The host back end's pre-integrated frame: the settings and, for jitter, the rays' pixels.
+struct PreintegratedFrame {
+    FullSettings settings;
+    RayStartFractions fractions;
+};
+
 // The host back end's pre-integrated tracer: the shared ray routine over the frame's voxel
-// access.
+// access, from the start offset the device gives the ray's pixel.
 template <ShadeMode kMode>
 struct PreintegratedTracerOf {
     template <class Voxels>
     struct Type {
         Voxels voxels;
-        FullSettings settings;
-        Type(const KernelState&, const Voxels& v, const FullSettings& s) : voxels(v), settings(s) {}
+        PreintegratedFrame frame;
+        Type(const KernelState&, const Voxels& v, const PreintegratedFrame& f)
+            : voxels(v), frame(f) {}
         Vector4 operator()(const PixelRay& ray) const {
-            return TracePreintegratedRay<kMode>(voxels, settings, ray);
+            const FullSettings& settings = frame.settings;
+            const float offset =
+                settings.jitter ? frame.fractions(ray) * settings.sampleDistance : 0.f;
+            return TracePreintegratedRay<kMode>(voxels, settings, ray, offset);
         }
     };
 };
@@ -105,6 +116,7 @@ void RenderFullVariant(CUDAFullVR& kernel, FullVariant variant) {
             cpu.shade = kernel.shade;
             cpu.sampleDistance = kernel.sampleDistance;
             cpu.stdSampleDistance = kernel.stdSampleDistance;
+            cpu.jitter = kernel.jitter;
             if (!AttachHost(kernel, cpu, withGrid)) return;
             if (withGrid)
                 cpu.RenderWithGridPartition();
@@ -117,9 +129,12 @@ void RenderFullVariant(CUDAFullVR& kernel, FullVariant variant) {
         FullSettings settings = BindFullSettings(nullptr, *kernel.lightParam, kernel.shade,
                                                  kernel.sampleDistance, kernel.stdSampleDistance);
         settings.segments = kestrel_cuda::SegmentLookup(*kernel.preintegratedLut);
+        settings.jitter = kernel.jitter;
+        const PreintegratedFrame host{settings,
+                                      RayStartFractions(kernel.vrSceneParam->windowToPhysical)};
         WithShadeMode(settings.mode, [&](auto mode) {
             RenderKernel<PreintegratedTracerOf<decltype(mode)::value>::template Type>(
-                frame.volume, false, nullptr, frame.vrSceneParam, frame.image, settings);
+                frame.volume, false, nullptr, frame.vrSceneParam, frame.image, host);
         });
         return;
     }
@@ -132,6 +147,7 @@ void RenderFullVariant(CUDAFullVR& kernel, FullVariant variant) {
     const kestrel_cuda::DeviceRays rays = BindRays(*kernel.vrSceneParam);
     if (preintegrated) {
         FullSettings segments = settings;
+        segments.jitter = kernel.jitter;
         segments.segments = kestrel_cuda::SegmentLookup(*kernel.preintegratedLut);
         kestrel_cuda::CastPreintegrated(kernel.volumeTexture->deviceVolume, rays, segments,
                                         kernel.preintegratedLut->deviceTable,
@@ -139,6 +155,7 @@ void RenderFullVariant(CUDAFullVR& kernel, FullVariant variant) {
         return;
     }
     FullSettings classified = settings;
+    classified.jitter = kernel.jitter;
     if (withGrid) classified.emptySpace = TFRangeTest(*kernel.tfEmptySpace->hostSums);
     kestrel_cuda::CastFull(kernel.volumeTexture->deviceVolume,
                            withGrid ? kernel.gridPartition->deviceGrid : nullptr, rays, classified,
@@ -210,7 +227,8 @@ CUDAFullVR::CUDAFullVR()
       preintegratedLut(nullptr),
       shade(true),
       sampleDistance(1.0f),
-      stdSampleDistance(1.0f) {}
+      stdSampleDistance(1.0f),
+      jitter(false) {}
 
 void CUDAFullVR::RenderWithoutGridPartition() {
     RenderFullVariant(*this, FullVariant::kWithoutGrid);

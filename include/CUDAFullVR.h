@@ -46,6 +46,10 @@ public:
     bool shade;                              ///< shade the samples; default true
     float sampleDistance;                    ///< step along the ray, physical units; default 1
     float stdSampleDistance;  ///< step the table's opacities are given for; default 1
+    /// Start each ray a fraction of sampleDistance in, the fraction a fixed hash of its window
+    /// pixel (the offset FullVR's jitter gives the same pixel), on every entry point; default
+    /// false.
+    bool jitter;
 
     CUDAFullVR();
 

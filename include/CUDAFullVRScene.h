@@ -72,6 +72,9 @@ public:
     /// Without one only the flag is stored.
     void SetPreintegration(bool on);
     bool GetPreintegration() const { return preintegration; }
+    /// Per-pixel start offset of the rays (CUDAFullVR::jitter); off by default.
+    void SetJitter(bool on) { kernelModule.jitter = on; }
+    bool GetJitter() const { return kernelModule.jitter; }
 
 protected:
     /// Clears to the background colour, starts the GPU library on the first frame, casts the

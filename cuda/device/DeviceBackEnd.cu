@@ -198,7 +198,7 @@ __device__ float ClampChannel(float value) {
 }
 
 // One thread per pixel of the region: the ray through the pixel centre, traced by
-// trace(frame, ray) when it meets the box, stored clamped.
+// trace(frame, ray, x, y) ((x, y) the window pixel) when it meets the box, stored clamped.
 template <class Trace>
 __global__ void CastPixels(DeviceFrame frame, Trace trace, float* pixels) {
     const int column = int(blockIdx.x) * kTileSide + int(threadIdx.x);
@@ -208,7 +208,8 @@ __global__ void CastPixels(DeviceFrame frame, Trace trace, float* pixels) {
     SetUpPixelRay(frame.rays, float(frame.region.windowX + column) + 0.5f,
                   float(frame.region.windowY + row) + 0.5f, ray);
     Vector4 colour(0.f, 0.f, 0.f, 0.f);
-    if (Hits(frame.rays, ray)) colour = trace(frame, ray);
+    if (Hits(frame.rays, ray))
+        colour = trace(frame, ray, frame.region.windowX + column, frame.region.windowY + row);
     float* const out =
         pixels + (std::size_t(row) * std::size_t(frame.region.width) + std::size_t(column)) * 4;
     out[0] = ClampChannel(colour.x);
@@ -219,7 +220,7 @@ __global__ void CastPixels(DeviceFrame frame, Trace trace, float* pixels) {
 
 struct MIPTrace {
     float greyScale, greyOffset;
-    __device__ Vector4 operator()(const DeviceFrame& frame, const PixelRay& ray) const {
+    __device__ Vector4 operator()(const DeviceFrame& frame, const PixelRay& ray, int, int) const {
         const float g = TraceMIPRay(frame, ray) * greyScale + greyOffset;
         return Vector4(g, g, g, 1.f);
     }
@@ -229,26 +230,33 @@ struct IsosurfaceTrace {
     float isovalue;
     float surface[3];
     BoundLight light;
-    __device__ Vector4 operator()(const DeviceFrame& frame, const PixelRay& ray) const {
+    __device__ Vector4 operator()(const DeviceFrame& frame, const PixelRay& ray, int, int) const {
         return TraceIsosurfaceRay(frame, ray, isovalue, surface, light);
     }
 };
 
-// The full-rendering ray, sampled throughout or skipping empty macro cells.
+// The full-rendering ray, sampled throughout or skipping empty macro cells, from its pixel's
+// start offset when the settings ask for jitter (the offset the host kernel gives the same pixel).
 template <bool kSkipping, ShadeMode kMode>
 struct FullTrace {
     FullSettings settings;  // table pointers in device memory
-    __device__ Vector4 operator()(const DeviceFrame& frame, const PixelRay& ray) const {
-        return TraceFullRay<kSkipping, kMode>(frame.grid, frame.voxels, settings, ray);
+    __device__ Vector4 operator()(const DeviceFrame& frame, const PixelRay& ray, int x,
+                                  int y) const {
+        const float offset =
+            settings.jitter ? PixelStartFraction(x, y) * settings.sampleDistance : 0.f;
+        return TraceFullRay<kSkipping, kMode>(frame.grid, frame.voxels, settings, ray, offset);
     }
 };
 
-// The pre-integrated full-rendering ray.
+// The pre-integrated full-rendering ray, jittered as FullTrace.
 template <ShadeMode kMode>
 struct PreintegratedTrace {
     FullSettings settings;  // table pointers in device memory
-    __device__ Vector4 operator()(const DeviceFrame& frame, const PixelRay& ray) const {
-        return TracePreintegratedRay<kMode>(frame.voxels, settings, ray);
+    __device__ Vector4 operator()(const DeviceFrame& frame, const PixelRay& ray, int x,
+                                  int y) const {
+        const float offset =
+            settings.jitter ? PixelStartFraction(x, y) * settings.sampleDistance : 0.f;
+        return TracePreintegratedRay<kMode>(frame.voxels, settings, ray, offset);
     }
 };
 

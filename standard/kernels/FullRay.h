@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 #include <type_traits>
 
 #include "BasicLightParam.h"
@@ -104,6 +105,7 @@ struct FullSettings {
     BoundLight light;              // light, material, background
     TFRangeTest emptySpace;        // grid variant: the visibility test of a cell's range
     PreintegratedLookup segments;  // pre-integrated variant: the segment table
+    bool jitter = false;           // rays start PixelStartFraction(their pixel) d in (GPU kernel)
 };
 
 // The settings of a frame from the kernel's light and members, and its table when `lut` is not
@@ -183,6 +185,20 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void CompositeSample(const Voxels& vox
     accumulator.Add(rgb, alpha);
 }
 
+// The start offset of window pixel (x, y) as a fraction of the sample distance, in [0, 1): a
+// fixed integer hash of the pixel (the two coordinates mixed, then a 32-bit avalanche finaliser),
+// so that neighbouring rays start at unrelated depths and the same pixel always starts at the
+// same one. The top 24 bits make the fraction exact in float.
+KESTREL_HOST_DEVICE inline float PixelStartFraction(int x, int y) {
+    uint32_t h = uint32_t(x) * 0x9E3779B1u ^ (uint32_t(y) + 0x7F4A7C15u) * 0x85EBCA77u;
+    h ^= h >> 16;
+    h *= 0x7FEB352Du;
+    h ^= h >> 15;
+    h *= 0x846CA68Bu;
+    h ^= h >> 16;
+    return float(h >> 8) * (1.f / 16777216.f);
+}
+
 // visit(p) at t, t + d, ... while t < end and the ray is not opaque; p = o + v t at the start,
 // then advanced by steps of v d.
 template <class Visit>
@@ -239,11 +255,13 @@ KESTREL_HOST_DEVICE inline Vector4 TraceFullRay(const Grid& grid, const Voxels& 
 // the end of the last step: each sample at t is the front of the segment [t, t + d], whose back
 // is the next sample, so a ray composites the same steps as the post-classified one. A segment's
 // premultiplied colour comes from the table; shaded, its colour is lit with the normal at its
-// front sample (the colour C / a is shaded as a sample's colour, then composited with a).
+// front sample (the colour C / a is shaded as a sample's colour, then composited with a). A
+// startOffset (physical units, in [0, d)) moves the first sample that far in.
 template <ShadeMode kMode, class Voxels>
 KESTREL_HOST_DEVICE inline Vector4 TracePreintegratedRay(const Voxels& voxels,
                                                          const FullSettings& settings,
-                                                         const PixelRay& ray) {
+                                                         const PixelRay& ray,
+                                                         float startOffset = 0.f) {
     FullAccumulator accumulator;
     const Vector4& v = ray.dirVoxel;
     const float d = settings.sampleDistance;
@@ -251,7 +269,7 @@ KESTREL_HOST_DEVICE inline Vector4 TracePreintegratedRay(const Voxels& voxels,
     bool first = true;
     float front = 0.f;
     CellMemo memo;
-    StepAlong(ray, ray.tNear, ray.tFar, d, accumulator, [&](const Vector4& p) {
+    StepAlong(ray, ray.tNear + startOffset, ray.tFar, d, accumulator, [&](const Vector4& p) {
         if (first) {
             Vector4 clamped = p;
             front = SampleTrilinearFrom(voxels, clamped, memo);

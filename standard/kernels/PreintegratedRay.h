@@ -19,20 +19,6 @@ inline PreintegratedLookup BindSegments(const PreintegratedLut& segments) {
     return lookup;
 }
 
-// The start offset of window pixel (x, y) as a fraction of the sample distance, in [0, 1): a
-// fixed integer hash of the pixel (the two coordinates mixed, then a 32-bit avalanche finaliser),
-// so that neighbouring rays start at unrelated depths and the same pixel always starts at the
-// same one. The top 24 bits make the fraction exact in float.
-KESTREL_HOST_DEVICE inline float PixelStartFraction(int x, int y) {
-    uint32_t h = uint32_t(x) * 0x9E3779B1u ^ (uint32_t(y) + 0x7F4A7C15u) * 0x85EBCA77u;
-    h ^= h >> 16;
-    h *= 0x7FEB352Du;
-    h ^= h >> 15;
-    h *= 0x846CA68Bu;
-    h ^= h >> 16;
-    return float(h >> 8) * (1.f / 16777216.f);
-}
-
 // The segments of one pre-integrated ray. Segment k spans [t_k, t_k + d], t_k = start + k d, and
 // is composited once, in order, by the first Cover call whose interval it overlaps; its front
 // value is the value at t_k, its back value the value at t_k + d (kept as the next front), its

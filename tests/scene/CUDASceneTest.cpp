@@ -290,7 +290,8 @@ void ExpectTwinFrames(Configure configure) {
     EXPECT_EQ(bytesOff, 0) << "window bytes off";
 }
 
-// The full view, shaded through a ramp over a grey background, and unshaded with a cropping box.
+// The full view, shaded through a ramp over a grey background, unshaded with a cropping box, and
+// with every ray started at its pixel's offset.
 TEST(CUDASceneTwins, FullFramesAreTheCPUSceneFrames) {
     RGBATransferFunction1D function;
     MakeFunction(function);
@@ -304,6 +305,10 @@ TEST(CUDASceneTwins, FullFramesAreTheCPUSceneFrames) {
         scene.ShadeOff();
         const float crop[6] = {4, 43, 0, 30, 6, 40};
         scene.SetCroppingBounds(crop);
+    });
+    ExpectTwinFrames<FullVRScene, CUDAFullVRScene>([&](auto& scene) {
+        scene.SetTransferFunction(&function);
+        scene.SetJitter(true);
     });
 }
 

@@ -38,9 +38,7 @@ public:
                            (this->GetShade() ? "on" : "off") + ", sample distance " +
                            cmdline::Number(this->GetKernelModule().sampleDistance);
         if (this->GetPreintegration()) text += ", pre-integrated";
-        if constexpr (std::is_same_v<FullScene, FullVRScene>) {
-            if (!this->GetJitter()) text += ", no jitter";
-        }
+        if (!this->GetJitter()) text += ", no jitter";
         return text;
     }
 
@@ -97,8 +95,7 @@ public:
                        "accurate at large sample distances)");
         group.add_flag("--no-jitter", noJitter_,
                        "start every ray's samples at its entry into the volume instead of at a "
-                       "per-pixel offset (which turns banding into fine noise; the CPU full view "
-                       "only)");
+                       "per-pixel offset (which turns banding into fine noise)");
     }
 
     // The function is read here, so that a bad file fails before any volume is loaded.
@@ -154,8 +151,7 @@ public:
         lighting().ApplyTo(scene);
         if (crop != nullptr) scene.SetCroppingBounds(crop);
         scene.SetPreintegration(preintegration_);
-        if constexpr (std::is_same_v<Scene, OffscreenFullFrame<FullVRScene>>)
-            scene.SetJitter(!noJitter_);
+        scene.SetJitter(!noJitter_);
     }
 
 private:
