@@ -23,7 +23,10 @@ class VRImage;
 //                times coarseDistanceFactor; drawn bilinearly interpolated up to the rectangle;
 //   refine step  not interacting with a coarse picture of the same camera shown: the next band of
 //                full-quality rows whose predicted cast fits the budget, laid over it; the last
-//                band makes the picture the full frame, pixel for pixel.
+//                band makes the picture the full frame, pixel for pixel. The band is cast in
+//                chunks of kChunkRows rows, and cut short once the next chunk, as long as the
+//                last one, would end past the budget: a misjudged band costs at most one chunk
+//                more than the budget.
 //
 // The coarse rays come from the full frame's windowToPhysical times a window scaling (coarse
 // window pixel centre i + 1/2 lands on full window pixel centre stride i + 1/2 of the rectangle);
@@ -49,7 +52,8 @@ public:
     /// width, height) and `rays` its ray set-up; cast(distanceFactor) allocates the image for
     /// the rectangle Frame wrote into it, runs the kernel with the sample distance times
     /// distanceFactor and returns the pixels (null: nothing cast). Afterwards `rays` is the full
-    /// frame's again and `image` holds what was cast; `quality` reports the frame.
+    /// frame's again and `image` holds what was cast last (of a refine step, the band's last
+    /// chunk); `quality` reports the frame.
     template <class Image, class Cast>
     void Frame(FrameQuality& quality, VRSceneParam& rays, Image& image, float coarseDistanceFactor,
                Cast&& cast) {
@@ -63,7 +67,9 @@ public:
         image.width = step.rect[2];
         image.height = step.rect[3];
         const Clock::time_point castStart = Clock::now();
-        float const* const pixels = cast(step.distanceFactor);
+        float const* const pixels = step.kind == FrameQuality::kRefineStep
+                                        ? CastBand(quality, image, cast)
+                                        : cast(step.distanceFactor);
         const float castMs = MillisecondsSince(castStart);
         rays.windowToPhysical = fullRays;
         TakeIn(quality, pixels, castMs);
@@ -88,6 +94,33 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    // Rows per cast of a refine step's band.
+    static constexpr int kChunkRows = 16;
+
+    // Casts the refine step's band chunk by chunk into the picture (see the class comment), sets
+    // step.rect[3] to the rows cast and returns the band's rows of the picture (null when a cast
+    // gave nothing).
+    template <class Image, class Cast>
+    float const* CastBand(FrameQuality const& quality, Image& image, Cast& cast) {
+        const Clock::time_point start = Clock::now();
+        const float budget = CastBudgetMs(quality);
+        const int bandTop = step.rect[1], bandRows = step.rect[3];
+        int done = 0;
+        while (done < bandRows) {
+            const int rows = bandRows - done < kChunkRows ? bandRows - done : kChunkRows;
+            image.windowY = bandTop + done;
+            image.height = rows;
+            const Clock::time_point chunkStart = Clock::now();
+            float const* const pixels = cast(step.distanceFactor);
+            if (pixels == nullptr) return nullptr;
+            StoreRows(pixels, step.firstRow + done, rows);
+            done += rows;
+            if (MillisecondsSince(start) + MillisecondsSince(chunkStart) > budget) break;
+        }
+        step.rect[3] = done;
+        return BandRows();
+    }
+
     struct Step {
         FrameQuality::Kind kind = FrameQuality::kFullFrame;
         int stride = 1;
@@ -104,6 +137,8 @@ private:
     float PredictedCastMs(int stride, float distanceFactor) const;
     float CastBudgetMs(FrameQuality const& quality) const;
     void TakeIn(FrameQuality& quality, float const* pixels, float castMs);
+    void StoreRows(float const* pixels, int firstRow, int rows);
+    float const* BandRows() const;
     void Interpolate(float const* coarse);
     void DrawPicture() const;
     void Finish(FrameQuality& quality);

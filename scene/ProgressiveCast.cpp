@@ -184,9 +184,7 @@ void ProgressiveCast::TakeIn(FrameQuality& quality, float const* pixels, float c
             quality.stride = step.stride;
             break;
         case FrameQuality::kRefineStep:
-            if (pixels == nullptr) break;
-            std::memcpy(picture->pixels + std::size_t(step.firstRow) * std::size_t(width) * 4,
-                        pixels, std::size_t(step.rect[3]) * std::size_t(width) * 4 * sizeof(float));
+            if (pixels == nullptr) break;  // CastBand stored the rows
             pictureValid = true;
             nextRow = step.firstRow + step.rect[3];
             if (nextRow >= height) quality.stride = 1;
@@ -194,6 +192,16 @@ void ProgressiveCast::TakeIn(FrameQuality& quality, float const* pixels, float c
     }
     quality.complete = nextRow >= height;
     quality.refined = height > 0 ? float(std::min(nextRow, height)) / float(height) : 1.0f;
+}
+
+void ProgressiveCast::StoreRows(float const* pixels, int firstRow, int rows) {
+    const std::size_t rowFloats = std::size_t(pictureRegion[2]) * 4;
+    std::memcpy(picture->pixels + std::size_t(firstRow) * rowFloats, pixels,
+                std::size_t(rows) * rowFloats * sizeof(float));
+}
+
+float const* ProgressiveCast::BandRows() const {
+    return picture->pixels + std::size_t(step.firstRow) * std::size_t(pictureRegion[2]) * 4;
 }
 
 void ProgressiveCast::Interpolate(float const* coarse) {
