@@ -13,14 +13,17 @@
 # "mip iso full"), KESTREL_DRAG_EXTRA adds viewer options (e.g. --gpu or --endoscopy).
 #
 # Figures, 2-core VM, load about 1.3, 512 x 512, budget 60 ms (bands sized by what the coarse
-# picture shows): drag median / full picture after the release / longest refinement step, ms:
-#   phantom 256^3         MIP 26 / 81 / 49     iso 36 / 34 / 34     full 54 / 299 / 60
-#   phantom, --gpu (host) MIP 33 / 113 / 56    iso 40 / 40 / 40     full 52 / 363 / 68
-#   phantom, --endoscopy  full + slice 13 / 15 / 15
+# picture shows, cast in chunks of 16 rows and cut short at the budget): drag median / full
+# picture after the release / longest refinement step, ms:
+#   phantom 256^3         MIP 25 / 87 / 57     iso 30 / 31 / 31     full 46 / 343 / 58
+#   phantom, --gpu (host) MIP 26 / 94 / 57     iso 29 / 31 / 31     full 45 / 350 / 55
+#   phantom, --endoscopy  full + slice 11 / 13 / 13
 #   512 x 512 x 400 int16 (synthetic CT head: air, skull shell, brain, noise)
-#                         MIP 43 / 762 / 98    iso 47 / 47 / 47     full 35 / 168 / 66
-# Before the bands were sized by the picture (one cost per ray for the whole frame) the longest
-# steps of the full view and of the large MIP were 161 and 138 ms.
+#                         MIP 45 / 680 / 59    iso 43 / 45 / 45     full 34 / 183 / 54
+# Before the bands were cast in chunks the large MIP's longest step was 98 to 125 ms (its rays
+# cost more in some rows than the coarse picture predicts); before the bands were sized by the
+# picture (one cost per ray for the whole frame) the longest steps of the full view and of the
+# large MIP were 161 and 138 ms.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/common.sh"
 cd "$KESTREL_ROOT"
