@@ -1,15 +1,18 @@
 // Interactive quality of the volume scenes: a host that never enables it gets the plain frame
 // bit for bit, and the refinement after input ends in that same frame; a coarse frame casts the
 // rays of every stride-th pixel of the full frame (at twice the sample distance for the full
-// view) and is drawn bilinearly interpolated between them.
+// view) and is drawn bilinearly interpolated between them; a refinement band whose rows cost
+// more than predicted is cut short at the budget.
 #include <gtest/gtest.h>
 
 #include <GL/glew.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -20,6 +23,7 @@
 #include "HeadPhantom.h"
 #include "IsosurfaceVRScene.h"
 #include "MIPVRScene.h"
+#include "ProgressiveCast.h"
 #include "Quaternion.h"
 #include "RGBATransferFunction1D.h"
 #include "VRImage.h"
@@ -186,6 +190,50 @@ TEST(InteractiveQualityCoarseFrame, MIPCastsEveryStrideThRay) {
 
 TEST(InteractiveQualityCoarseFrame, FullViewCastsEveryStrideThRayAtTwiceTheDistance) {
     ExpectCoarseFrameDefinition<FullVRScene>(2.0f);
+}
+
+// The image rectangle ProgressiveCast::Frame reads and writes.
+struct Rectangle {
+    int windowX = 0, windowY = 0, width = 0, height = 0;
+};
+
+// A coarse frame that casts in no time makes the next band the whole picture; full-quality rows
+// that then cost 25 ms per 16 must end each refine step after one or two chunks (the second
+// chunk would end at 50 ms, a third at 75 ms, past the 60 ms budget), until the picture is full.
+TEST(InteractiveQualityRefinement, ABandIsCutShortAtTheBudget) {
+    constexpr int kRows = 160, kChunkRows = 16;
+    ProgressiveCast progressive;
+    FrameQuality quality;
+    quality.enabled = true;
+    quality.interacting = true;
+    VRSceneParam rays;
+    std::vector<float> pixels;
+    bool slowRows = false;
+    auto frame = [&] {
+        Rectangle image{0, 0, 128, kRows};
+        progressive.Frame(quality, rays, image, 1.0f, [&](float) -> float const* {
+            if (slowRows) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            pixels.assign(std::size_t(image.width) * std::size_t(image.height) * 4, 1.0f);
+            return pixels.data();
+        });
+    };
+    frame();
+    ASSERT_EQ(quality.kind, FrameQuality::kCoarseFrame);
+    quality.interacting = false;
+    slowRows = true;
+    int steps = 0;
+    float refined = 0.0f;
+    while (!quality.complete && steps < kRows) {
+        frame();
+        ASSERT_EQ(quality.kind, FrameQuality::kRefineStep);
+        const float rows = (quality.refined - refined) * kRows;
+        EXPECT_GE(rows, kChunkRows - 0.5f) << "step " << steps;
+        EXPECT_LE(rows, 2 * kChunkRows + 0.5f) << "step " << steps;
+        refined = quality.refined;
+        ++steps;
+    }
+    EXPECT_TRUE(quality.complete);
+    EXPECT_GE(steps, kRows / (2 * kChunkRows));
 }
 
 }  // namespace
