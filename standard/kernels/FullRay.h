@@ -145,21 +145,31 @@ void WithShadeMode(ShadeMode mode, Act&& act) {
     }
 }
 
-// Shades the colour rgb of the sample at p (voxel coordinates) seen along dir: two-sided
+// What shading needs of a ray: its direction and the halfway vector of the frame's light for it.
+struct RayView {
+    Vector4 dir;  // physical, unit, away from the viewer
+    Halfway halfway;
+    KESTREL_HOST_DEVICE RayView(const BoundLight& light, const Vector4& d)
+        : dir(d), halfway(light, d) {}
+};
+
+// Shades the colour rgb of the sample at p (voxel coordinates) seen along view.dir: two-sided
 // Blinn-Phong, lit when the light and the viewer are on the same side (L.N and N.D of one sign,
 // whichever way the gradient points), or the illustrative style.
 template <ShadeMode kMode, class Voxels>
 KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void ShadeFullSample(const Voxels& voxels,
                                                                const BoundLight& light,
-                                                               const Vector4& p, const Vector4& dir,
-                                                               CellMemo& memo, float rgb[3]) {
+                                                               const Vector4& p,
+                                                               const RayView& view, CellMemo& memo,
+                                                               float rgb[3]) {
     if (kMode == ShadeMode::kNone) return;
     const Vector4 normal = ComputeNormalFrom(voxels, p, memo);
+    const Vector4& dir = view.dir;
     if (kMode == ShadeMode::kIllustrative) {
         ShadeIllustrative(rgb, normal, dir, light);
     } else {
         const float b = normal.x * dir.x + normal.y * dir.y + normal.z * dir.z;
-        ShadeBlinnPhong(rgb, normal, dir, b, light);
+        ShadeBlinnPhong(rgb, normal, view.halfway, b, light);
     }
 }
 
@@ -168,8 +178,8 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void ShadeFullSample(const Voxels& vox
 template <ShadeMode kMode, class Voxels>
 KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void CompositeSample(const Voxels& voxels,
                                                                const FullSettings& settings,
-                                                               const Vector4& p, const Vector4& dir,
-                                                               CellMemo& memo,
+                                                               const Vector4& p,
+                                                               const RayView& view, CellMemo& memo,
                                                                FullAccumulator& accumulator) {
     Vector4 clamped = p;
     const Vector4 c = settings.lut.Classify(SampleTrilinearFrom(voxels, clamped, memo));
@@ -181,7 +191,7 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void CompositeSample(const Voxels& vox
                         : settings.exponent == 1.f ? 1.f - (1.f - c.w)
                                                    : settings.opacity.Apply(c.w);
     float rgb[3] = {c.x, c.y, c.z};
-    ShadeFullSample<kMode>(voxels, settings.light, p, dir, memo, rgb);
+    ShadeFullSample<kMode>(voxels, settings.light, p, view, memo, rgb);
     accumulator.Add(rgb, alpha);
 }
 
@@ -230,8 +240,9 @@ KESTREL_HOST_DEVICE inline Vector4 TraceFullRay(const Grid& grid, const Voxels& 
                                                 float startOffset = 0.f) {
     FullAccumulator accumulator;
     CellMemo memo;
+    const RayView view(settings.light, ray.dirPhysical);
     auto sample = [&](const Vector4& p) {
-        CompositeSample<kMode>(voxels, settings, p, ray.dirPhysical, memo, accumulator);
+        CompositeSample<kMode>(voxels, settings, p, view, memo, accumulator);
     };
     if (!kSkipping) {
         StepAlong(ray, ray.tNear + startOffset, ray.tFar, settings.sampleDistance, accumulator,
@@ -269,6 +280,7 @@ KESTREL_HOST_DEVICE inline Vector4 TracePreintegratedRay(const Voxels& voxels,
     bool first = true;
     float front = 0.f;
     CellMemo memo;
+    const RayView view(settings.light, ray.dirPhysical);
     StepAlong(ray, ray.tNear + startOffset, ray.tFar, d, accumulator, [&](const Vector4& p) {
         if (first) {
             Vector4 clamped = p;
@@ -282,7 +294,7 @@ KESTREL_HOST_DEVICE inline Vector4 TracePreintegratedRay(const Voxels& voxels,
         if (!(segment.w > 0.f)) return;
         const float inverse = 1.f / segment.w;
         float rgb[3] = {segment.x * inverse, segment.y * inverse, segment.z * inverse};
-        ShadeFullSample<kMode>(voxels, settings.light, p, ray.dirPhysical, memo, rgb);
+        ShadeFullSample<kMode>(voxels, settings.light, p, view, memo, rgb);
         accumulator.Add(rgb, segment.w);
     });
     return accumulator.colour;

@@ -34,12 +34,13 @@ struct SegmentMarch {
     float start;  // t_0, physical units along the ray
     FullAccumulator accumulator;
     CellMemo memo;
+    RayView view;          // the ray's direction and halfway vector
     int64_t next = 0;      // first segment not yet composited
     int64_t frontAt = -1;  // segment whose front value `front` holds; -1: none
     float front = 0.f;
 
     SegmentMarch(const Voxels& v, const FullSettings& s, const PixelRay& r, float t0)
-        : voxels(v), settings(s), ray(r), start(t0) {}
+        : voxels(v), settings(s), ray(r), start(t0), view(s.light, r.dirPhysical) {}
 
     // The value at t_k.
     float ValueAt(int64_t k) {
@@ -64,7 +65,7 @@ struct SegmentMarch {
             const Vector4& o = ray.originVoxel;
             const Vector4& v = ray.dirVoxel;
             const Vector4 p(o.x + v.x * t, o.y + v.y * t, o.z + v.z * t, 1.f);
-            ShadeFullSample<kMode>(voxels, settings.light, p, ray.dirPhysical, memo, rgb);
+            ShadeFullSample<kMode>(voxels, settings.light, p, view, memo, rgb);
         }
         accumulator.Add(rgb, segment.w);
     }

@@ -52,13 +52,27 @@ KESTREL_HOST_DEVICE inline void ShadeIllustrative(float rgb[3], const Vector4& n
         rgb[c] = w * rgb[c] + (1.f - w) * light.background[c];
 }
 
+// The halfway vector of Blinn-Phong for a view direction: H = normalise(L + D). It depends on the
+// ray only, so a ray with many shaded samples computes it once.
+struct Halfway {
+    float x, y, z;
+    KESTREL_HOST_DEVICE Halfway(const BoundLight& light, const Vector4& dir) {
+        const float* const L = light.direction;
+        float hx = L[0] + dir.x, hy = L[1] + dir.y, hz = L[2] + dir.z;
+        const float inverseLength = 1.f / std::sqrt(hx * hx + hy * hy + hz * hz);
+        x = hx * inverseLength;
+        y = hy * inverseLength;
+        z = hz * inverseLength;
+    }
+};
+
 // Two-sided Blinn-Phong: with l = L.N, the side seen is lit when l side > 0 (side: the sign that
 // l must have, from the caller's notion of which side of the surface the viewer is on):
 //   k = ambient + diffuse |l|, H = normalise(L + D), s = specular |H.N|^p above the cutoff,
 //   rgb = rgb k + s.
 // Unlit (or a non-finite normal): rgb = rgb ambient.
 KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void ShadeBlinnPhong(float rgb[3], const Vector4& normal,
-                                                               const Vector4& dir, float side,
+                                                               const Halfway& halfway, float side,
                                                                const BoundLight& light) {
     const float* const L = light.direction;
     const float l = L[0] * normal.x + L[1] * normal.y + L[2] * normal.z;
@@ -68,12 +82,8 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void ShadeBlinnPhong(float rgb[3], con
         const float diffuseWeight = std::abs(l);
         for (int c = 0; c < 3; ++c)
             k[c] += light.diffuse[c] * diffuseWeight;
-        float hx = L[0] + dir.x, hy = L[1] + dir.y, hz = L[2] + dir.z;
-        const float inverseLength = 1.f / std::sqrt(hx * hx + hy * hy + hz * hz);
-        hx *= inverseLength;
-        hy *= inverseLength;
-        hz *= inverseLength;
-        const float h = std::abs(hx * normal.x + hy * normal.y + hz * normal.z);
+        const float h =
+            std::abs(halfway.x * normal.x + halfway.y * normal.y + halfway.z * normal.z);
         if (h > light.specularCutoff) {
             const float highlight = std::pow(h, light.power);
             for (int c = 0; c < 3; ++c)
@@ -94,6 +104,6 @@ KESTREL_HOST_DEVICE inline Vector4 ShadeSurface(const float surface[3], const Ve
     if (light.illustrative)
         ShadeIllustrative(rgb, normal, dir, light);
     else
-        ShadeBlinnPhong(rgb, normal, dir, entryBelow ? 1.f : -1.f, light);
+        ShadeBlinnPhong(rgb, normal, Halfway(light, dir), entryBelow ? 1.f : -1.f, light);
     return Vector4(rgb[0], rgb[1], rgb[2], 1.f);
 }
