@@ -141,13 +141,13 @@ void RenderFullVariant(CUDAFullVR& kernel, FullVariant variant) {
     if (!DeviceFrameReady(*kernel.volumeTexture, withGrid ? kernel.gridPartition : nullptr,
                           *kernel.image))
         return;
-    const FullSettings settings =
+    FullSettings settings =
         BindFullSettings(preintegrated ? nullptr : kernel.lut->hostLut, *kernel.lightParam,
                          kernel.shade, kernel.sampleDistance, kernel.stdSampleDistance);
+    settings.jitter = kernel.jitter;
     const kestrel_cuda::DeviceRays rays = BindRays(*kernel.vrSceneParam);
     if (preintegrated) {
         FullSettings segments = settings;
-        segments.jitter = kernel.jitter;
         segments.segments = kestrel_cuda::SegmentLookup(*kernel.preintegratedLut);
         kestrel_cuda::CastPreintegrated(kernel.volumeTexture->deviceVolume, rays, segments,
                                         kernel.preintegratedLut->deviceTable,
@@ -155,7 +155,6 @@ void RenderFullVariant(CUDAFullVR& kernel, FullVariant variant) {
         return;
     }
     FullSettings classified = settings;
-    classified.jitter = kernel.jitter;
     if (withGrid) classified.emptySpace = TFRangeTest(*kernel.tfEmptySpace->hostSums);
     kestrel_cuda::CastFull(kernel.volumeTexture->deviceVolume,
                            withGrid ? kernel.gridPartition->deviceGrid : nullptr, rays, classified,

@@ -242,9 +242,8 @@ struct FullTrace {
     FullSettings settings;  // table pointers in device memory
     __device__ Vector4 operator()(const DeviceFrame& frame, const PixelRay& ray, int x,
                                   int y) const {
-        const float offset =
-            settings.jitter ? PixelStartFraction(x, y) * settings.sampleDistance : 0.f;
-        return TraceFullRay<kSkipping, kMode>(frame.grid, frame.voxels, settings, ray, offset);
+        return TraceFullRay<kSkipping, kMode>(frame.grid, frame.voxels, settings, ray,
+                                              PixelStartOffset(settings, x, y));
     }
 };
 
@@ -254,9 +253,8 @@ struct PreintegratedTrace {
     FullSettings settings;  // table pointers in device memory
     __device__ Vector4 operator()(const DeviceFrame& frame, const PixelRay& ray, int x,
                                   int y) const {
-        const float offset =
-            settings.jitter ? PixelStartFraction(x, y) * settings.sampleDistance : 0.f;
-        return TracePreintegratedRay<kMode>(frame.voxels, settings, ray, offset);
+        return TracePreintegratedRay<kMode>(frame.voxels, settings, ray,
+                                            PixelStartOffset(settings, x, y));
     }
 };
 

@@ -209,6 +209,12 @@ KESTREL_HOST_DEVICE inline float PixelStartFraction(int x, int y) {
     return float(h >> 8) * (1.f / 16777216.f);
 }
 
+// The start offset (physical units) of the ray through window pixel (x, y): its pixel's fraction
+// of the sample distance when the settings ask for jitter, else 0.
+KESTREL_HOST_DEVICE inline float PixelStartOffset(const FullSettings& settings, int x, int y) {
+    return settings.jitter ? PixelStartFraction(x, y) * settings.sampleDistance : 0.f;
+}
+
 // visit(p) at t, t + d, ... while t < end and the ray is not opaque; p = o + v t at the start,
 // then advanced by steps of v d.
 template <class Visit>
