@@ -215,23 +215,21 @@ KESTREL_HOST_DEVICE inline float PixelStartOffset(const FullSettings& settings, 
     return settings.jitter ? PixelStartFraction(x, y) * settings.sampleDistance : 0.f;
 }
 
-// visit(p) at t, t + d, ... while t < end and the ray is not opaque; p = o + v t at the start,
-// then advanced by steps of v d.
+// visit(p) at t_k = start + k d, k = 0, 1, ..., while t_k < end and the ray is not opaque, with
+// p = o + v t_k. Each sample's place is computed from its index: adding d and v d step after step
+// lets the rounding of every addition pile up, and over the thousands of steps of a long ray at a
+// small distance the samples drift by a good part of a voxel.
 template <class Visit>
-KESTREL_HOST_DEVICE inline void StepAlong(const PixelRay& ray, float t, float end, float d,
+KESTREL_HOST_DEVICE inline void StepAlong(const PixelRay& ray, float start, float end, float d,
                                           const FullAccumulator& accumulator, Visit&& visit) {
     const Vector4& o = ray.originVoxel;
     const Vector4& v = ray.dirVoxel;
-    Vector4 p(o.x + v.x * t, o.y + v.y * t, o.z + v.z * t, 1.f);
-    const Vector4 step(v.x * d, v.y * d, v.z * d, 0.f);
-    while (t < end && !accumulator.Opaque()) {
-        visit(p);
-        const float next = t + d;
+    float t = start;
+    for (int64_t k = 1; t < end && !accumulator.Opaque(); ++k) {
+        visit(Vector4(o.x + v.x * t, o.y + v.y * t, o.z + v.z * t, 1.f));
+        const float next = start + float(k) * d;
         if (!(next > t)) break;  // a step too small to advance t would never end
         t = next;
-        p.x += step.x;
-        p.y += step.y;
-        p.z += step.z;
     }
 }
 

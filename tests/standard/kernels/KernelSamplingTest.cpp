@@ -3,6 +3,7 @@
 // brute-force enumeration of plane crossings, and the cell cubic against the interpolant along the
 // ray.
 #include "kernels/KernelFrame.h"
+#include "kernels/FullRay.h"
 
 #include <gtest/gtest.h>
 
@@ -375,4 +376,26 @@ TEST(CellCubic, EqualsTheTrilinearInterpolantAlongTheSegment) {
         }
     }
     EXPECT_GT(cells, 400);
+}
+
+// The full view's samples of a long ray at a small distance lie at o + v (start + k d), to float
+// rounding of one position: tens of thousands of steps must not drift off the lattice.
+TEST(StepAlong, SamplesOfALongRayStayOnTheirLattice) {
+    PixelRay ray;
+    ray.originVoxel = Vector4(-40.3f, 7.1f, 300.7f, 1.f);
+    ray.dirVoxel = Vector4(0.6f, 0.48f, -0.64f, 0.f);  // 1 voxel per unit, far from any axis
+    const double o[3] = {ray.originVoxel.x, ray.originVoxel.y, ray.originVoxel.z};
+    const double v[3] = {ray.dirVoxel.x, ray.dirVoxel.y, ray.dirVoxel.z};
+    const float start = 20.37f, end = 460.f, d = 0.0121f;
+    const FullAccumulator transparent;
+    long k = 0;
+    double worst = 0.0;
+    StepAlong(ray, start, end, d, transparent, [&](const Vector4& p) {
+        const double t = double(start) + double(k++) * double(d);
+        const double place[3] = {p.x, p.y, p.z};
+        for (int a = 0; a < 3; ++a)
+            worst = std::max(worst, std::fabs(place[a] - (o[a] + v[a] * t)));
+    });
+    EXPECT_EQ(k, long(std::ceil((double(end) - start) / d)));
+    EXPECT_LT(worst, 1e-3);  // positions reach 300 voxels: a few units of float rounding there
 }
