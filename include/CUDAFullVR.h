@@ -24,7 +24,8 @@ class VRSceneParam;
 // sample, and the step adds the segment colour and opacity of preintegratedLut for that front
 // and back value (see CUDAPreintegratedLut), instead of the classified and corrected colour of
 // its front sample. With `shade` on, the segment's colour (premultiplied colour / opacity) is
-// shaded as a sample's colour with the normal at the front sample. Compositing and early ray
+// shaded as a sample's colour, at a quarter and three quarters of the step (averaged) when the
+// step's share of the pixel exceeds 1 %, else at its middle. Compositing and early ray
 // termination are FullVR's. The table must have been generated for this kernel's
 // sampleDistance, with stdSampleDistance as its base distance; `lut` and `tfEmptySpace` are not
 // read. Both back ends run the same ray routine (the host back end on all processors).

@@ -47,7 +47,8 @@ class VRSceneParam;
 //     t_k = tNear + f sampleDistance + k sampleDistance (f = 0 without jitter) to t_k +
 //     sampleDistance, one lattice for both entry points, and takes its premultiplied colour and
 //     opacity from `preintegratedLut` for the values at its two ends; shaded, the colour C / a is
-//     shaded with the normal at the segment's front. `lut` and `tfEmptySpace` still decide which
+//     shaded at a quarter and three quarters of the segment (averaged) when the segment's share
+//     of the pixel exceeds 1 %, else at its middle. `lut` and `tfEmptySpace` still decide which
 //     macro cells the grid variant visits; every segment that overlaps a visited cell is
 //     composited once. `preintegratedLut` must be built from `lut` (the scene does so); a frame
 //     whose table is missing or built for another sampleDistance or stdSampleDistance than the

@@ -33,6 +33,9 @@ struct FullAccumulator {
 
     KESTREL_HOST_DEVICE bool Opaque() const { return !(colour.w < kFullOpaque); }
 
+    // The share of the pixel that a next contribution of opacity alpha takes: (1 - A.a) alpha.
+    KESTREL_HOST_DEVICE float Weight(float alpha) const { return (1.f - colour.w) * alpha; }
+
     // c.rgb premultiplied by c.a; A.rgb += (1 - A.a) c.rgb; A.a += (1 - A.a) c.a (old A.a).
     KESTREL_HOST_DEVICE void Add(const float rgb[3], float alpha) {
         const float remaining = 1.f - colour.w;
@@ -195,6 +198,37 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void CompositeSample(const Voxels& vox
     accumulator.Add(rgb, alpha);
 }
 
+// A pre-integrated segment whose share of the pixel, (1 - A) a, exceeds this is shaded at two
+// points, the others at one.
+constexpr float kTwoPointShare = 0.01f;
+
+// Shades the colour rgb of the pre-integrated segment from p (voxel coordinates) to p + step, whose
+// share of the pixel is `share`. Shading changes along a ray faster than the segment's colour does
+// (the normals of noisy data tilt from voxel to voxel): one normal per segment samples it no finer
+// than the post-classified kernel does. So a segment that adds visibly to the pixel takes the mean
+// of its shading at a quarter and at three quarters of the way, which halves the shaded error at
+// the default distance; a faint one is shaded at its middle.
+template <ShadeMode kMode, class Voxels>
+KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void ShadeSegment(const Voxels& voxels,
+                                                            const BoundLight& light,
+                                                            const Vector4& p, const Vector4& step,
+                                                            const RayView& view, CellMemo& memo,
+                                                            float share, float rgb[3]) {
+    if (kMode == ShadeMode::kNone) return;
+    const auto at = [&](float f) {
+        return Vector4(p.x + f * step.x, p.y + f * step.y, p.z + f * step.z, 1.f);
+    };
+    if (!(share > kTwoPointShare)) {
+        ShadeFullSample<kMode>(voxels, light, at(0.5f), view, memo, rgb);
+        return;
+    }
+    float farHalf[3] = {rgb[0], rgb[1], rgb[2]};
+    ShadeFullSample<kMode>(voxels, light, at(0.25f), view, memo, rgb);
+    ShadeFullSample<kMode>(voxels, light, at(0.75f), view, memo, farHalf);
+    for (int c = 0; c < 3; ++c)
+        rgb[c] = 0.5f * (rgb[c] + farHalf[c]);
+}
+
 // The start offset of window pixel (x, y) as a fraction of the sample distance, in [0, 1): a
 // fixed integer hash of the pixel (the two coordinates mixed, then a 32-bit avalanche finaliser),
 // so that neighbouring rays start at unrelated depths and the same pixel always starts at the
@@ -269,8 +303,8 @@ KESTREL_HOST_DEVICE inline Vector4 TraceFullRay(const Grid& grid, const Voxels& 
 // (without skipping) takes them, at t = tNear, tNear + d, ... while t < tFar, plus one more at
 // the end of the last step: each sample at t is the front of the segment [t, t + d], whose back
 // is the next sample, so a ray composites the same steps as the post-classified one. A segment's
-// premultiplied colour comes from the table; shaded, its colour is lit with the normal at its
-// front sample (the colour C / a is shaded as a sample's colour, then composited with a). A
+// premultiplied colour comes from the table; shaded, its colour C / a is lit as ShadeSegment
+// says, then composited with a. A
 // startOffset (physical units, in [0, d)) moves the first sample that far in.
 template <ShadeMode kMode, class Voxels>
 KESTREL_HOST_DEVICE inline Vector4 TracePreintegratedRay(const Voxels& voxels,
@@ -298,7 +332,8 @@ KESTREL_HOST_DEVICE inline Vector4 TracePreintegratedRay(const Voxels& voxels,
         if (!(segment.w > 0.f)) return;
         const float inverse = 1.f / segment.w;
         float rgb[3] = {segment.x * inverse, segment.y * inverse, segment.z * inverse};
-        ShadeFullSample<kMode>(voxels, settings.light, p, view, memo, rgb);
+        ShadeSegment<kMode>(voxels, settings.light, p, step, view, memo,
+                            accumulator.Weight(segment.w), rgb);
         accumulator.Add(rgb, segment.w);
     });
     return accumulator.colour;

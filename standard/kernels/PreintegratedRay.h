@@ -22,7 +22,7 @@ inline PreintegratedLookup BindSegments(const PreintegratedLut& segments) {
 // The segments of one pre-integrated ray. Segment k spans [t_k, t_k + d], t_k = start + k d, and
 // is composited once, in order, by the first Cover call whose interval it overlaps; its front
 // value is the value at t_k, its back value the value at t_k + d (kept as the next front), its
-// colour the table's entry, shaded with the normal at its front (the colour C / a is shaded as a
+// colour the table's entry, shaded as ShadeSegment says (the colour C / a is shaded as a
 // sample's colour, then composited with opacity a). Covering [tNear, tFar] once composites what
 // covering only the visible macro cells does, up to the segments that lie wholly in cells the
 // transfer function leaves transparent: those add nothing.
@@ -61,11 +61,14 @@ struct SegmentMarch {
         const float inverse = 1.f / segment.w;
         float rgb[3] = {segment.x * inverse, segment.y * inverse, segment.z * inverse};
         if (kMode != ShadeMode::kNone) {
-            const float t = start + float(k) * settings.sampleDistance;
+            const float d = settings.sampleDistance;
+            const float t = start + float(k) * d;
             const Vector4& o = ray.originVoxel;
             const Vector4& v = ray.dirVoxel;
             const Vector4 p(o.x + v.x * t, o.y + v.y * t, o.z + v.z * t, 1.f);
-            ShadeFullSample<kMode>(voxels, settings.light, p, view, memo, rgb);
+            const Vector4 step(v.x * d, v.y * d, v.z * d, 0.f);
+            ShadeSegment<kMode>(voxels, settings.light, p, step, view, memo,
+                                accumulator.Weight(segment.w), rgb);
         }
         accumulator.Add(rgb, segment.w);
     }
