@@ -304,8 +304,8 @@ KESTREL_HOST_DEVICE inline Vector4 TraceFullRay(const Grid& grid, const Voxels& 
 // the end of the last step: each sample at t is the front of the segment [t, t + d], whose back
 // is the next sample, so a ray composites the same steps as the post-classified one. A segment's
 // premultiplied colour comes from the table; shaded, its colour C / a is lit as ShadeSegment
-// says, then composited with a. A
-// startOffset (physical units, in [0, d)) moves the first sample that far in.
+// says, then composited with a. A startOffset (physical units, in [0, d)) moves the first sample
+// that far in.
 template <ShadeMode kMode, class Voxels>
 KESTREL_HOST_DEVICE inline Vector4 TracePreintegratedRay(const Voxels& voxels,
                                                          const FullSettings& settings,

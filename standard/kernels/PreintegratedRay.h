@@ -35,19 +35,31 @@ struct SegmentMarch {
     FullAccumulator accumulator;
     CellMemo memo;
     RayView view;          // the ray's direction and halfway vector
+    Vector4 step;          // one segment along the ray, voxel coordinates
     int64_t next = 0;      // first segment not yet composited
     int64_t frontAt = -1;  // segment whose front value `front` holds; -1: none
     float front = 0.f;
 
     SegmentMarch(const Voxels& v, const FullSettings& s, const PixelRay& r, float t0)
-        : voxels(v), settings(s), ray(r), start(t0), view(s.light, r.dirPhysical) {}
+        : voxels(v),
+          settings(s),
+          ray(r),
+          start(t0),
+          view(s.light, r.dirPhysical),
+          step(r.dirVoxel.x * s.sampleDistance, r.dirVoxel.y * s.sampleDistance,
+               r.dirVoxel.z * s.sampleDistance, 0.f) {}
 
-    // The value at t_k.
-    float ValueAt(int64_t k) {
+    // The point at t_k, voxel coordinates.
+    Vector4 PositionAt(int64_t k) const {
         const float t = start + float(k) * settings.sampleDistance;
         const Vector4& o = ray.originVoxel;
         const Vector4& v = ray.dirVoxel;
-        Vector4 p(o.x + v.x * t, o.y + v.y * t, o.z + v.z * t, 1.f);
+        return Vector4(o.x + v.x * t, o.y + v.y * t, o.z + v.z * t, 1.f);
+    }
+
+    // The value at t_k.
+    float ValueAt(int64_t k) {
+        Vector4 p = PositionAt(k);
         return SampleTrilinearFrom(voxels, p, memo);
     }
 
@@ -60,16 +72,8 @@ struct SegmentMarch {
         if (!(segment.w > 0.f)) return;
         const float inverse = 1.f / segment.w;
         float rgb[3] = {segment.x * inverse, segment.y * inverse, segment.z * inverse};
-        if (kMode != ShadeMode::kNone) {
-            const float d = settings.sampleDistance;
-            const float t = start + float(k) * d;
-            const Vector4& o = ray.originVoxel;
-            const Vector4& v = ray.dirVoxel;
-            const Vector4 p(o.x + v.x * t, o.y + v.y * t, o.z + v.z * t, 1.f);
-            const Vector4 step(v.x * d, v.y * d, v.z * d, 0.f);
-            ShadeSegment<kMode>(voxels, settings.light, p, step, view, memo,
-                                accumulator.Weight(segment.w), rgb);
-        }
+        ShadeSegment<kMode>(voxels, settings.light, PositionAt(k), step, view, memo,
+                            accumulator.Weight(segment.w), rgb);
         accumulator.Add(rgb, segment.w);
     }
 
