@@ -176,16 +176,14 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void ShadeFullSample(const Voxels& vox
     }
 }
 
-// Classifies, corrects, shades and composites the sample at p (voxel coordinates); memo: the
-// ray's last cells.
+// Corrects, shades and composites the sample at p (voxel coordinates) of classified colour c;
+// memo: the ray's last cells.
 template <ShadeMode kMode, class Voxels>
-KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void CompositeSample(const Voxels& voxels,
+KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void CompositeColour(const Voxels& voxels,
                                                                const FullSettings& settings,
-                                                               const Vector4& p,
+                                                               const Vector4& p, const Vector4& c,
                                                                const RayView& view, CellMemo& memo,
                                                                FullAccumulator& accumulator) {
-    Vector4 clamped = p;
-    const Vector4 c = settings.lut.Classify(SampleTrilinearFrom(voxels, clamped, memo));
     // A transparent sample adds nothing: skip its correction and shading.
     if (c.w == 0.f) return;
     // Opacity correction for the step: a' = 1 - (1 - a)^(sampleDistance / std distance), through
@@ -196,6 +194,15 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void CompositeSample(const Voxels& vox
     float rgb[3] = {c.x, c.y, c.z};
     ShadeFullSample<kMode>(voxels, settings.light, p, view, memo, rgb);
     accumulator.Add(rgb, alpha);
+}
+
+// The classified colour of the sample at p.
+template <class Voxels>
+KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE Vector4 ClassifySample(const Voxels& voxels,
+                                                                 const FullSettings& settings,
+                                                                 const Vector4& p, CellMemo& memo) {
+    Vector4 clamped = p;
+    return settings.lut.Classify(SampleTrilinearFrom(voxels, clamped, memo));
 }
 
 // A pre-integrated segment whose share of the pixel, (1 - A) a, exceeds this is shaded at two
@@ -269,6 +276,46 @@ KESTREL_HOST_DEVICE inline void StepAlong(const PixelRay& ray, float start, floa
     }
 }
 
+// StepAlong in groups of kSampleGroup samples: first value(p) of a group's samples (reads,
+// interpolation, classification: independent of each other, so the processor overlaps them),
+// then composite(p, value) of each in order while the ray is not opaque. The same samples and
+// values as StepAlong's; a group may classify a few samples past the point where the ray turns
+// opaque. On the device, where a thread has no such overlap to gain, sample by sample.
+constexpr int kSampleGroup = 8;
+
+template <class Value, class Composite>
+KESTREL_HOST_DEVICE inline void StepAlongInGroups(const PixelRay& ray, float start, float end,
+                                                  float d, const FullAccumulator& accumulator,
+                                                  Value&& value, Composite&& composite) {
+#ifdef __CUDA_ARCH__
+    StepAlong(ray, start, end, d, accumulator, [&](const Vector4& p) { composite(p, value(p)); });
+#else
+    const Vector4& o = ray.originVoxel;
+    const Vector4& v = ray.dirVoxel;
+    float t = start;
+    int64_t k = 1;
+    bool stuck = false;  // a step too small to advance t: the last sample was taken
+    while (t < end && !stuck && !accumulator.Opaque()) {
+        Vector4 points[kSampleGroup];
+        decltype(value(points[0])) values[kSampleGroup];
+        int n = 0;
+        while (n < kSampleGroup && t < end) {
+            points[n++] = Vector4(o.x + v.x * t, o.y + v.y * t, o.z + v.z * t, 1.f);
+            const float next = start + float(k++) * d;
+            if (!(next > t)) {
+                stuck = true;
+                break;
+            }
+            t = next;
+        }
+        for (int i = 0; i < n; ++i)
+            values[i] = value(points[i]);
+        for (int i = 0; i < n && !accumulator.Opaque(); ++i)
+            composite(points[i], values[i]);
+    }
+#endif
+}
+
 // The colour of a ray that meets the box: every sample from tNear on, or (kSkipping) only the
 // samples in macro cells whose value range the table makes visible, the spacing restarting at the
 // entry of every sampled cell. Grid: gridCellSize, gridCellCount, gridStride, GridCell (see
@@ -281,12 +328,16 @@ KESTREL_HOST_DEVICE inline Vector4 TraceFullRay(const Grid& grid, const Voxels& 
     FullAccumulator accumulator;
     CellMemo memo;
     const RayView view(settings.light, ray.dirPhysical);
-    auto sample = [&](const Vector4& p) {
-        CompositeSample<kMode>(voxels, settings, p, view, memo, accumulator);
+    auto step = [&](float from, float to) {
+        StepAlongInGroups(
+            ray, from, to, settings.sampleDistance, accumulator,
+            [&](const Vector4& p) { return ClassifySample(voxels, settings, p, memo); },
+            [&](const Vector4& p, const Vector4& c) {
+                CompositeColour<kMode>(voxels, settings, p, c, view, memo, accumulator);
+            });
     };
     if (!kSkipping) {
-        StepAlong(ray, ray.tNear + startOffset, ray.tFar, settings.sampleDistance, accumulator,
-                  sample);
+        step(ray.tNear + startOffset, ray.tFar);
         return accumulator.colour;
     }
     const TFRangeTest& emptySpace = settings.emptySpace;
@@ -294,8 +345,7 @@ KESTREL_HOST_DEVICE inline Vector4 TraceFullRay(const Grid& grid, const Voxels& 
         grid, ray,
         [&emptySpace](const float* pair) { return emptySpace.RangeIsVisible(pair[0], pair[1]); },
         [&](const float*, float t, float exit) {
-            if (exit > t + kMinCellSegment)
-                StepAlong(ray, t + startOffset, exit, settings.sampleDistance, accumulator, sample);
+            if (exit > t + kMinCellSegment) step(t + startOffset, exit);
             return accumulator.Opaque();
         });
     return accumulator.colour;

@@ -63,12 +63,8 @@ struct SegmentMarch {
         return SampleTrilinearFrom(voxels, p, memo);
     }
 
-    void Composite(int64_t k) {
-        if (frontAt != k) front = ValueAt(k);
-        const float back = ValueAt(k + 1);
-        const Vector4 segment = settings.segments.Lookup(front, back);
-        front = back;
-        frontAt = k + 1;
+    // Composites segment k of table colour `segment`.
+    void Composite(int64_t k, const Vector4& segment) {
         if (!(segment.w > 0.f)) return;
         const float inverse = 1.f / segment.w;
         float rgb[3] = {segment.x * inverse, segment.y * inverse, segment.z * inverse};
@@ -78,15 +74,34 @@ struct SegmentMarch {
     }
 
     // Composites the segments not yet done that overlap [entry, exit); true once the ray is
-    // opaque.
+    // opaque. As the post-classified rays do, it takes the segments in groups of kSampleGroup:
+    // first the back values and table colours of a group (independent of each other, so the
+    // processor overlaps them), then the shading and compositing in order.
     bool Cover(float entry, float exit) {
         const float d = settings.sampleDistance;
         // first segment with t_k + d > entry: k = floor((entry - start) / d)
         const float firstIndex = std::floor((entry - start) / d);
         int64_t k = firstIndex > float(next) ? int64_t(firstIndex) : next;
-        for (; start + float(k) * d < exit; ++k) {
-            if (accumulator.Opaque()) break;
-            Composite(k);
+        while (start + float(k) * d < exit && !accumulator.Opaque()) {
+            if (frontAt != k) front = ValueAt(k);
+            float values[kSampleGroup + 1];
+            values[0] = front;
+            int n = 0;
+            while (n < kSampleGroup && start + float(k + n) * d < exit)
+                ++n;
+            for (int i = 1; i <= n; ++i)
+                values[i] = ValueAt(k + i);
+            Vector4 segments[kSampleGroup];
+            for (int i = 0; i < n; ++i)
+                segments[i] = settings.segments.Lookup(values[i], values[i + 1]);
+            int done = 0;
+            while (done < n && !accumulator.Opaque()) {
+                Composite(k + done, segments[done]);
+                ++done;
+            }
+            k += done;
+            front = values[done];
+            frontAt = k;
         }
         if (k > next) next = k;
         return accumulator.Opaque();
