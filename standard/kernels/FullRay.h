@@ -21,6 +21,8 @@
 
 // Early ray termination: no sample is taken once the accumulated opacity reaches this.
 constexpr float kFullOpaque = 0.98f;
+// Samples a host ray classifies before it composites them (see StepAlongInGroups).
+constexpr int kSampleGroup = 8;
 // A sampled macro cell must be longer than this along the ray (physical units) to get samples.
 constexpr float kMinCellSegment = 0.001f;
 
@@ -196,6 +198,119 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void CompositeColour(const Voxels& vox
     accumulator.Add(rgb, alpha);
 }
 
+// Blinn-Phong of the m <= kLanes samples at points[0 .. m - 1] of colours rgb, the arithmetic of
+// ShadeFullSample lane by lane: the differences are read sample by sample (they go through the
+// ray's memo), then the normals and the lighting of all lanes at once, which the compiler turns
+// into vector instructions. rgb[c] holds channel c of the kLanes lanes; lanes m and above take a
+// harmless normal.
+template <int kLanes = kSampleGroup, class Voxels>
+KESTREL_ALWAYS_INLINE void ShadeGroupBlinnPhong(const Voxels& voxels, const BoundLight& light,
+                                                const Vector4* points, int m, const RayView& view,
+                                                CellMemo& memo, float* const rgb[3]) {
+    alignas(16) float g[3][kLanes];
+    for (int j = 0; j < kLanes; ++j) {
+        float d[3] = {1.f, 0.f, 0.f};
+        if (j < m) ComputeDifferencesFrom(voxels, points[j], memo, d);
+        for (int a = 0; a < 3; ++a)
+            g[a][j] = d[a];
+    }
+    const float* const L = light.direction;
+    const Halfway& H = view.halfway;
+    const Vector4& D = view.dir;
+    alignas(16) float h[kLanes], weight[kLanes];
+    alignas(16) int lit[kLanes];
+    for (int j = 0; j < kLanes; ++j) {
+        float nx = g[0][j] / voxels.spacing[0], ny = g[1][j] / voxels.spacing[1],
+              nz = g[2][j] / voxels.spacing[2];
+        const float inverseLength = 1.f / std::sqrt(nx * nx + ny * ny + nz * nz);
+        nx *= inverseLength;
+        ny *= inverseLength;
+        nz *= inverseLength;
+        const float b = nx * D.x + ny * D.y + nz * D.z;
+        const float l = L[0] * nx + L[1] * ny + L[2] * nz;
+        lit[j] = l * b > 0.f;
+        weight[j] = std::abs(l);
+        h[j] = std::abs(H.x * nx + H.y * ny + H.z * nz);
+    }
+    alignas(16) float highlight[kLanes];
+    if (light.wholePower != 0) {
+        alignas(16) float square[kLanes];
+        for (int j = 0; j < kLanes; ++j) {
+            highlight[j] = 1.f;
+            square[j] = h[j];
+        }
+        for (int n = light.wholePower;;) {
+            if (n & 1)
+                for (int j = 0; j < kLanes; ++j)
+                    highlight[j] *= square[j];
+            n >>= 1;
+            if (n == 0) break;
+            for (int j = 0; j < kLanes; ++j)
+                square[j] *= square[j];
+        }
+    } else {
+        for (int j = 0; j < kLanes; ++j)
+            highlight[j] = h[j] > light.specularCutoff ? std::pow(h[j], light.power) : 0.f;
+    }
+    for (int c = 0; c < 3; ++c)
+        for (int j = 0; j < kLanes; ++j) {
+            const float k =
+                lit[j] ? light.ambient[c] + light.diffuse[c] * weight[j] : light.ambient[c];
+            const float s =
+                lit[j] && h[j] > light.specularCutoff ? light.specular[c] * highlight[j] : 0.f;
+            rgb[c][j] = rgb[c][j] * k + s;
+        }
+}
+
+// CompositeColour of samples 0 .. n - 1 in order while the ray is not opaque, with the same
+// arithmetic: the corrected opacities and the opacity they accumulate to come first (a short
+// serial chain), which tells how many samples the ray takes before it turns opaque; then the
+// shading of the visible ones among those, all at once; the colours are added last.
+template <ShadeMode kMode, class Voxels>
+KESTREL_ALWAYS_INLINE void CompositeGroup(const Voxels& voxels, const FullSettings& settings,
+                                          const Vector4* points, const Vector4* colours, int n,
+                                          const RayView& view, CellMemo& memo,
+                                          FullAccumulator& accumulator) {
+    float alpha[kSampleGroup];
+    int visible[kSampleGroup];
+    int m = 0;
+    float opacity = accumulator.colour.w;
+    for (int i = 0; i < n && opacity < kFullOpaque; ++i) {
+        const float a = colours[i].w;
+        if (a == 0.f) continue;  // transparent: adds nothing
+        alpha[m] = !(a < 1.f)                 ? 1.f
+                   : settings.exponent == 1.f ? 1.f - (1.f - a)
+                                              : settings.opacity.Apply(a);
+        opacity += (1.f - opacity) * alpha[m];
+        visible[m++] = i;
+    }
+    if (m == 0) return;
+    alignas(16) float rgb[3][kSampleGroup] = {};
+    Vector4 at[kSampleGroup];
+    for (int j = 0; j < m; ++j) {
+        const Vector4& c = colours[visible[j]];
+        rgb[0][j] = c.x;
+        rgb[1][j] = c.y;
+        rgb[2][j] = c.z;
+        at[j] = points[visible[j]];
+    }
+    if (kMode == ShadeMode::kBlinnPhong) {
+        float* const channels[3] = {rgb[0], rgb[1], rgb[2]};
+        ShadeGroupBlinnPhong(voxels, settings.light, at, m, view, memo, channels);
+    } else if (kMode == ShadeMode::kIllustrative) {
+        for (int j = 0; j < m; ++j) {
+            float one[3] = {rgb[0][j], rgb[1][j], rgb[2][j]};
+            ShadeFullSample<kMode>(voxels, settings.light, at[j], view, memo, one);
+            for (int c = 0; c < 3; ++c)
+                rgb[c][j] = one[c];
+        }
+    }
+    for (int j = 0; j < m; ++j) {
+        const float one[3] = {rgb[0][j], rgb[1][j], rgb[2][j]};
+        accumulator.Add(one, alpha[j]);
+    }
+}
+
 // The classified colour of the sample at p.
 template <class Voxels>
 KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE Vector4 ClassifySample(const Voxels& voxels,
@@ -276,20 +391,15 @@ KESTREL_HOST_DEVICE inline void StepAlong(const PixelRay& ray, float start, floa
     }
 }
 
-// StepAlong in groups of kSampleGroup samples: first value(p) of a group's samples (reads,
-// interpolation, classification: independent of each other, so the processor overlaps them),
-// then composite(p, value) of each in order while the ray is not opaque. The same samples and
-// values as StepAlong's; a group may classify a few samples past the point where the ray turns
-// opaque. On the device, where a thread has no such overlap to gain, sample by sample.
-constexpr int kSampleGroup = 8;
-
+// StepAlong on the host, in groups of kSampleGroup samples: first value(p) of a group's samples
+// (reads, interpolation, classification: independent of each other, so the processor overlaps
+// them), then composite(points, values, n) of the group, which composites in order while the ray
+// is not opaque. The same samples and values as StepAlong's; a group may classify a few samples
+// past the point where the ray turns opaque.
 template <class Value, class Composite>
-KESTREL_HOST_DEVICE inline void StepAlongInGroups(const PixelRay& ray, float start, float end,
-                                                  float d, const FullAccumulator& accumulator,
-                                                  Value&& value, Composite&& composite) {
-#ifdef __CUDA_ARCH__
-    StepAlong(ray, start, end, d, accumulator, [&](const Vector4& p) { composite(p, value(p)); });
-#else
+inline void StepAlongInGroups(const PixelRay& ray, float start, float end, float d,
+                              const FullAccumulator& accumulator, Value&& value,
+                              Composite&& composite) {
     const Vector4& o = ray.originVoxel;
     const Vector4& v = ray.dirVoxel;
     float t = start;
@@ -310,10 +420,8 @@ KESTREL_HOST_DEVICE inline void StepAlongInGroups(const PixelRay& ray, float sta
         }
         for (int i = 0; i < n; ++i)
             values[i] = value(points[i]);
-        for (int i = 0; i < n && !accumulator.Opaque(); ++i)
-            composite(points[i], values[i]);
+        composite(points, values, n);
     }
-#endif
 }
 
 // The colour of a ray that meets the box: every sample from tNear on, or (kSkipping) only the
@@ -329,12 +437,27 @@ KESTREL_HOST_DEVICE inline Vector4 TraceFullRay(const Grid& grid, const Voxels& 
     CellMemo memo;
     const RayView view(settings.light, ray.dirPhysical);
     auto step = [&](float from, float to) {
+#ifdef __CUDA_ARCH__
+        // A device thread has no out-of-order core to overlap samples in: one by one.
+        StepAlong(ray, from, to, settings.sampleDistance, accumulator, [&](const Vector4& p) {
+            CompositeColour<kMode>(voxels, settings, p, ClassifySample(voxels, settings, p, memo),
+                                   view, memo, accumulator);
+        });
+#else
         StepAlongInGroups(
             ray, from, to, settings.sampleDistance, accumulator,
             [&](const Vector4& p) { return ClassifySample(voxels, settings, p, memo); },
-            [&](const Vector4& p, const Vector4& c) {
-                CompositeColour<kMode>(voxels, settings, p, c, view, memo, accumulator);
+            [&](const Vector4* points, const Vector4* colours, int n) {
+                if (kMode == ShadeMode::kNone) {
+                    for (int i = 0; i < n && !accumulator.Opaque(); ++i)
+                        CompositeColour<kMode>(voxels, settings, points[i], colours[i], view, memo,
+                                               accumulator);
+                } else {
+                    CompositeGroup<kMode>(voxels, settings, points, colours, n, view, memo,
+                                          accumulator);
+                }
             });
+#endif
     };
     if (!kSkipping) {
         step(ray.tNear + startOffset, ray.tFar);

@@ -73,6 +73,60 @@ struct SegmentMarch {
         accumulator.Add(rgb, segment.w);
     }
 
+    // Composite of segments k .. k + n - 1 (table colours `segments`) in order while the ray is
+    // not opaque, with the same arithmetic, for Blinn-Phong: the opacity the segments accumulate
+    // comes first, which gives each visible segment its share of the pixel and tells where the
+    // ray turns opaque; then the shading points of all those segments (ShadeSegment's one or two)
+    // are lit at once; the colours are added last. Returns the number of segments taken.
+    int CompositeShadedGroup(int64_t k, const Vector4* segments, int n) {
+        constexpr int kPoints = 2 * kSampleGroup;
+        int taken = 0, visible = 0, points = 0;
+        int index[kSampleGroup];      // visible segment -> its segment in the group
+        bool twoPoint[kSampleGroup];  // shaded at a quarter and three quarters
+        Vector4 at[kPoints];
+        alignas(16) float rgb[3][kPoints] = {};
+        float opacity = accumulator.colour.w;
+        for (; taken < n && opacity < kFullOpaque; ++taken) {
+            const Vector4& segment = segments[taken];
+            if (!(segment.w > 0.f)) continue;
+            const float share = (1.f - opacity) * segment.w;  // FullAccumulator::Weight
+            opacity += share;
+            const float inverse = 1.f / segment.w;
+            const float colour[3] = {segment.x * inverse, segment.y * inverse, segment.z * inverse};
+            const Vector4 p = PositionAt(k + taken);
+            const auto point = [&](float f) {
+                for (int c = 0; c < 3; ++c)
+                    rgb[c][points] = colour[c];
+                at[points++] = Vector4(p.x + f * step.x, p.y + f * step.y, p.z + f * step.z, 1.f);
+            };
+            twoPoint[visible] = share > kTwoPointShare;
+            if (twoPoint[visible]) {
+                point(0.25f);
+                point(0.75f);
+            } else {
+                point(0.5f);
+            }
+            index[visible++] = taken;
+        }
+        if (points == 0) return taken;
+        float* const channels[3] = {rgb[0], rgb[1], rgb[2]};
+        if (points <= kSampleGroup)
+            ShadeGroupBlinnPhong<kSampleGroup>(voxels, settings.light, at, points, view, memo,
+                                               channels);
+        else
+            ShadeGroupBlinnPhong<kPoints>(voxels, settings.light, at, points, view, memo, channels);
+        for (int v = 0, q = 0; v < visible; ++v) {
+            float colour[3] = {rgb[0][q], rgb[1][q], rgb[2][q]};
+            if (twoPoint[v]) {
+                for (int c = 0; c < 3; ++c)
+                    colour[c] = 0.5f * (colour[c] + rgb[c][q + 1]);
+            }
+            q += twoPoint[v] ? 2 : 1;
+            accumulator.Add(colour, segments[index[v]].w);
+        }
+        return taken;
+    }
+
     // Composites the segments not yet done that overlap [entry, exit); true once the ray is
     // opaque. As the post-classified rays do, it takes the segments in groups of kSampleGroup:
     // first the back values and table colours of a group (independent of each other, so the
@@ -95,9 +149,13 @@ struct SegmentMarch {
             for (int i = 0; i < n; ++i)
                 segments[i] = settings.segments.Lookup(values[i], values[i + 1]);
             int done = 0;
-            while (done < n && !accumulator.Opaque()) {
-                Composite(k + done, segments[done]);
-                ++done;
+            if (kMode == ShadeMode::kBlinnPhong) {
+                done = CompositeShadedGroup(k, segments, n);
+            } else {
+                while (done < n && !accumulator.Opaque()) {
+                    Composite(k + done, segments[done]);
+                    ++done;
+                }
             }
             k += done;
             front = values[done];

@@ -136,7 +136,7 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE Vector4 NormalFromDifferences(const fl
 // Whether every axis keeps p at least one voxel from its faces, 1 <= p_a < dims_a - 2 (false for
 // NaN): there none of the samples p +- e_a is clamped, and the cells around p, one further each
 // way, exist.
-KESTREL_HOST_DEVICE inline bool InsideGradientMargin(const int dims[3], const Vector4& p) {
+KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE bool InsideGradientMargin(const int dims[3], const Vector4& p) {
     return p.x >= 1.f && p.x < float(dims[0] - 2) && p.y >= 1.f && p.y < float(dims[1] - 2) &&
            p.z >= 1.f && p.z < float(dims[2] - 2);
 }
@@ -164,14 +164,12 @@ KESTREL_HOST_DEVICE inline void ReadCornerDifferences(const Voxels& voxels, int 
     CornerDifferences([&voxels](int x, int y, int z) { return voxels.Voxel(x, y, z); }, i, j, k, d);
 }
 
-// The normal at p from the central differences of two clamped samples per axis (near a face).
+// The central differences at p of two clamped samples per axis (near a face).
 template <class Voxels>
-KESTREL_HOST_DEVICE KESTREL_OUT_OF_LINE Vector4 ClampedNormal(const Voxels& voxels,
-                                                              const Vector4& p) {
-    float g[3];
+KESTREL_HOST_DEVICE KESTREL_OUT_OF_LINE void ClampedDifferences(const Voxels& voxels,
+                                                                const Vector4& p, float g[3]) {
     for (int a = 0; a < 3; ++a)
         g[a] = CentralDifference(voxels, p, a);
-    return NormalFromDifferences(g, voxels.spacing);
 }
 
 // Fills the memo's corner differences with those of cell (i, j, k).
@@ -181,24 +179,38 @@ KESTREL_HOST_DEVICE KESTREL_OUT_OF_LINE void RefillDifferences(const Voxels& vox
     ReadCornerDifferences(voxels, i, j, k, memo.differences);
 }
 
-// Unit gradient direction at p in physical units, pointing to increasing values, w = 0:
-// g_a = f(p + e_a) - f(p - e_a) (not halved), n = g / spacing, normalised. A zero gradient gives
-// non-finite components. Near a face the two samples are clamped as SampleTrilinear clamps them;
-// inside the margin, where nothing is clamped, g_a is computed in the equal form of the trilinear
-// interpolant (at p's fractions) of the cell corners' differences v(c + e_a) - v(c - e_a): 32 voxel
-// reads instead of 48, kept in the memo for the next sample in the cell, and a uniform
-// neighbourhood gives exactly zero. The common case (inside the margin, the cell in the memo) is
-// inlined into the sample loops; the reads are not.
+// The unnormalised gradient at p, g_a = f(p + e_a) - f(p - e_a) (voxel units, not halved). Near a
+// face the two samples are clamped as SampleTrilinear clamps them; inside the margin, where
+// nothing is clamped, g_a is computed in the equal form of the trilinear interpolant (at p's
+// fractions) of the cell corners' differences v(c + e_a) - v(c - e_a): 32 voxel reads instead of
+// 48, kept in the memo for the next sample in the cell, and a uniform neighbourhood gives exactly
+// zero. The common case (inside the margin, the cell in the memo) is inlined into the sample
+// loops; the reads are not.
 template <class Voxels>
-KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE Vector4 ComputeNormalFrom(const Voxels& voxels,
-                                                                    const Vector4& p,
-                                                                    CellMemo& memo) {
-    if (!InsideGradientMargin(voxels.dims, p)) return ClampedNormal(voxels, p);
+KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void ComputeDifferencesFrom(const Voxels& voxels,
+                                                                      const Vector4& p,
+                                                                      CellMemo& memo, float g[3]) {
+    if (!InsideGradientMargin(voxels.dims, p)) {
+        ClampedDifferences(voxels, p, g);
+        return;
+    }
     const int i = int(p.x), j = int(p.y), k = int(p.z);
     if (!CellMemo::Keeps(memo.gradientCell, i, j, k)) RefillDifferences(voxels, i, j, k, memo);
     float interpolated[4];
     TrilinearLanes(memo.differences, p.x - float(i), p.y - float(j), p.z - float(k), interpolated);
-    const float g[3] = {interpolated[0], interpolated[1], interpolated[2]};
+    for (int a = 0; a < 3; ++a)
+        g[a] = interpolated[a];
+}
+
+// Unit gradient direction at p in physical units, pointing to increasing values, w = 0: the
+// differences of ComputeDifferencesFrom divided by the spacing, normalised. A zero gradient gives
+// non-finite components.
+template <class Voxels>
+KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE Vector4 ComputeNormalFrom(const Voxels& voxels,
+                                                                    const Vector4& p,
+                                                                    CellMemo& memo) {
+    float g[3];
+    ComputeDifferencesFrom(voxels, p, memo, g);
     return NormalFromDifferences(g, voxels.spacing);
 }
 

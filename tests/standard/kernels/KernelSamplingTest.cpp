@@ -417,3 +417,42 @@ TEST(SpecularHighlight, AgreesWithThePowerInDoublePrecision) {
         }
     }
 }
+
+// The group shading of the host's full rays gives, sample for sample, what shading each sample
+// alone gives (whose lighting the full-view references check): random points inside and near
+// the faces, random views, a whole and a fractional specular power, 1 to 8 lanes in use.
+TEST(ShadeGroupBlinnPhong, EqualsShadingEachSampleAlone) {
+    std::mt19937 rng(11);
+    auto v = MakeRandomVolume(kDims, kSpacing, rng, 0.f, 100.f);
+    VolumeSampler s;
+    s.BindVolume(&v->volume);
+    std::uniform_real_distribution<float> x(-1.f, 13.f), y(-1.f, 9.f), z(-1.f, 11.f), u(0.f, 1.f);
+    for (const float power : {10.f, 2.5f}) {
+        BasicLightParam param;
+        param.specularPower = power;
+        param.specular = 0.5f;
+        BoundLight light;
+        light.Bind(param);
+        for (int m = 1; m <= kSampleGroup; ++m) {
+            const RayView view(light, RandomDirection(rng));
+            Vector4 points[kSampleGroup];
+            float group[3][kSampleGroup] = {}, alone[3][kSampleGroup];
+            for (int j = 0; j < m; ++j) {
+                points[j] = Vector4(x(rng), y(rng), z(rng), 1.f);
+                for (int c = 0; c < 3; ++c)
+                    group[c][j] = alone[c][j] = u(rng);
+                float rgb[3] = {alone[0][j], alone[1][j], alone[2][j]};
+                CellMemo memo;
+                ShadeFullSample<ShadeMode::kBlinnPhong>(s, light, points[j], view, memo, rgb);
+                for (int c = 0; c < 3; ++c)
+                    alone[c][j] = rgb[c];
+            }
+            CellMemo memo;
+            float* const channels[3] = {group[0], group[1], group[2]};
+            ShadeGroupBlinnPhong(s, light, points, m, view, memo, channels);
+            for (int j = 0; j < m; ++j)
+                for (int c = 0; c < 3; ++c)
+                    EXPECT_EQ(group[c][j], alone[c][j]) << "power " << power << " lane " << j;
+        }
+    }
+}
