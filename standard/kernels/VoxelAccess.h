@@ -136,7 +136,8 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE Vector4 NormalFromDifferences(const fl
 // Whether every axis keeps p at least one voxel from its faces, 1 <= p_a < dims_a - 2 (false for
 // NaN): there none of the samples p +- e_a is clamped, and the cells around p, one further each
 // way, exist.
-KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE bool InsideGradientMargin(const int dims[3], const Vector4& p) {
+KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE bool InsideGradientMargin(const int dims[3],
+                                                                    const Vector4& p) {
     return p.x >= 1.f && p.x < float(dims[0] - 2) && p.y >= 1.f && p.y < float(dims[1] - 2) &&
            p.z >= 1.f && p.z < float(dims[2] - 2);
 }
