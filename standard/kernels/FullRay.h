@@ -178,6 +178,15 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void ShadeFullSample(const Voxels& vox
     }
 }
 
+// Opacity correction for the step: a' = 1 - (1 - a)^(sampleDistance / std distance), through
+// the frame's table. At the standard distance the power is 1: the same value, no lookup.
+KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE float CorrectedOpacity(const FullSettings& settings,
+                                                                 float a) {
+    return !(a < 1.f)                 ? 1.f
+           : settings.exponent == 1.f ? 1.f - (1.f - a)
+                                      : settings.opacity.Apply(a);
+}
+
 // Corrects, shades and composites the sample at p (voxel coordinates) of classified colour c;
 // memo: the ray's last cells.
 template <ShadeMode kMode, class Voxels>
@@ -188,11 +197,7 @@ KESTREL_HOST_DEVICE KESTREL_ALWAYS_INLINE void CompositeColour(const Voxels& vox
                                                                FullAccumulator& accumulator) {
     // A transparent sample adds nothing: skip its correction and shading.
     if (c.w == 0.f) return;
-    // Opacity correction for the step: a' = 1 - (1 - a)^(sampleDistance / std distance), through
-    // the frame's table. At the standard distance the power is 1: the same value, no lookup.
-    const float alpha = !(c.w < 1.f)               ? 1.f
-                        : settings.exponent == 1.f ? 1.f - (1.f - c.w)
-                                                   : settings.opacity.Apply(c.w);
+    const float alpha = CorrectedOpacity(settings, c.w);
     float rgb[3] = {c.x, c.y, c.z};
     ShadeFullSample<kMode>(voxels, settings.light, p, view, memo, rgb);
     accumulator.Add(rgb, alpha);
@@ -265,12 +270,20 @@ KESTREL_ALWAYS_INLINE void ShadeGroupBlinnPhong(const Voxels& voxels, const Boun
 // CompositeColour of samples 0 .. n - 1 in order while the ray is not opaque, with the same
 // arithmetic: the corrected opacities and the opacity they accumulate to come first (a short
 // serial chain), which tells how many samples the ray takes before it turns opaque; then the
-// shading of the visible ones among those, all at once; the colours are added last.
+// shading of the visible ones among those, all at once; the colours are added last. Unshaded, the
+// samples go one by one.
 template <ShadeMode kMode, class Voxels>
 KESTREL_ALWAYS_INLINE void CompositeGroup(const Voxels& voxels, const FullSettings& settings,
                                           const Vector4* points, const Vector4* colours, int n,
                                           const RayView& view, CellMemo& memo,
                                           FullAccumulator& accumulator) {
+    if (kMode == ShadeMode::kNone) {
+        // Nothing to shade: the samples one by one, in order.
+        for (int i = 0; i < n && !accumulator.Opaque(); ++i)
+            CompositeColour<kMode>(voxels, settings, points[i], colours[i], view, memo,
+                                   accumulator);
+        return;
+    }
     float alpha[kSampleGroup];
     int visible[kSampleGroup];
     int m = 0;
@@ -278,9 +291,7 @@ KESTREL_ALWAYS_INLINE void CompositeGroup(const Voxels& voxels, const FullSettin
     for (int i = 0; i < n && opacity < kFullOpaque; ++i) {
         const float a = colours[i].w;
         if (a == 0.f) continue;  // transparent: adds nothing
-        alpha[m] = !(a < 1.f)                 ? 1.f
-                   : settings.exponent == 1.f ? 1.f - (1.f - a)
-                                              : settings.opacity.Apply(a);
+        alpha[m] = CorrectedOpacity(settings, a);
         opacity += (1.f - opacity) * alpha[m];
         visible[m++] = i;
     }
@@ -297,7 +308,7 @@ KESTREL_ALWAYS_INLINE void CompositeGroup(const Voxels& voxels, const FullSettin
     if (kMode == ShadeMode::kBlinnPhong) {
         float* const channels[3] = {rgb[0], rgb[1], rgb[2]};
         ShadeGroupBlinnPhong(voxels, settings.light, at, m, view, memo, channels);
-    } else if (kMode == ShadeMode::kIllustrative) {
+    } else {
         for (int j = 0; j < m; ++j) {
             float one[3] = {rgb[0][j], rgb[1][j], rgb[2][j]};
             ShadeFullSample<kMode>(voxels, settings.light, at[j], view, memo, one);
@@ -448,14 +459,8 @@ KESTREL_HOST_DEVICE inline Vector4 TraceFullRay(const Grid& grid, const Voxels& 
             ray, from, to, settings.sampleDistance, accumulator,
             [&](const Vector4& p) { return ClassifySample(voxels, settings, p, memo); },
             [&](const Vector4* points, const Vector4* colours, int n) {
-                if (kMode == ShadeMode::kNone) {
-                    for (int i = 0; i < n && !accumulator.Opaque(); ++i)
-                        CompositeColour<kMode>(voxels, settings, points[i], colours[i], view, memo,
-                                               accumulator);
-                } else {
-                    CompositeGroup<kMode>(voxels, settings, points, colours, n, view, memo,
-                                          accumulator);
-                }
+                CompositeGroup<kMode>(voxels, settings, points, colours, n, view, memo,
+                                      accumulator);
             });
 #endif
     };
